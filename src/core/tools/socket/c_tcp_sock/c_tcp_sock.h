@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// The one TCP connection of a device channel: a thin blocking wrapper over a POSIX socket.
+// It does no framing and no locking: within a channel one thread sends and one receives.
+// Every operation returns 1 on success and -1 on failure (tcp_recv: the byte count).
+class c_tcp_sock {
+public:
+    c_tcp_sock() = default;
+    ~c_tcp_sock(); // close(), then uninit()
+    c_tcp_sock(const c_tcp_sock &) = delete;
+    c_tcp_sock &operator=(const c_tcp_sock &) = delete;
+
+    // Nothing to start on Linux; kept so channels read as they always did. Return 1.
+    int init();
+    int uninit();
+
+    // Stores the device address (dotted IPv4 text, no name lookup) and port (host order).
+    void set_remote_addr(const char *ip, std::uint16_t port);
+
+    // Creates the socket with 512 KiB buffers both ways, bound when localPort is not 0.
+    // -1 with "create_sock -1" when this object already has a socket (which stays open).
+    int create_sock(const char *localIp, std::uint16_t localPort);
+    // Creates the socket and connects it to the stored address within timeoutMs.
+    // A failed connect leaves no socket behind.
+    int create_sock(const char *localIp, std::uint16_t localPort, int timeoutMs);
+
+    // Sends the whole buffer in one call: 1 when exactly length bytes went out, else -1.
+    // A closed peer never raises SIGPIPE.
+    int tcp_send(const void *buffer, int length);
+    // One receive call: bytes received, 0 on an orderly close by the peer, -1 on error.
+    int tcp_recv(void *buffer, int length, int flags = 0);
+    // Waits up to timeoutMs for data (or a close) to read: 1 readable, 0 timeout, -1 error.
+    int wait_readable(int timeoutMs);
+
+    // Closes the socket if there is one; harmless when repeated or called from another
+    // thread while a receive is blocked (the receive then returns).
+    void close();
+
+    bool has_socket() const { return m_socket.load() >= 0; }
+    // Port the socket is bound to locally (host order), 0 without a socket.
+    std::uint16_t local_port() const;
+
+private:
+    std::uint32_t m_localAddr = 0;   // network order
+    std::uint16_t m_localPort = 0;   // network order
+    std::uint32_t m_remoteAddr = 0;  // network order
+    std::uint16_t m_remotePort = 0;  // network order
+    std::atomic<int> m_socket{-1};
+};
