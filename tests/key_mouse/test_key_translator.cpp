@@ -1,0 +1,119 @@
+#include "tools/key_mouse/c_key_translator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+namespace {
+
+using Report = std::array<std::uint8_t, 8>;
+
+constexpr std::uint32_t kShift = 0x01000020;
+constexpr std::uint32_t kControl = 0x01000021;
+constexpr std::uint32_t kAlt = 0x01000023;
+constexpr std::uint32_t kDelete = 0x01000007;
+
+Report press(c_key_translator &t, std::uint32_t key, bool down = true)
+{
+    Report out{};
+    int length = 0;
+    EXPECT_TRUE(t.translate_key(key, down, out.data(), length)) << "key " << key;
+    EXPECT_EQ(length, 8);
+    return out;
+}
+
+Report release(c_key_translator &t, std::uint32_t key) { return press(t, key, false); }
+
+} // namespace
+
+TEST(KeyTranslator, ModifiersAndKeysFormTheBootReport)
+{
+    c_key_translator t;
+    EXPECT_EQ(press(t, kShift), (Report{0x02, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(press(t, 'A'), (Report{0x02, 0, 0x04, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(release(t, kShift), (Report{0x00, 0, 0x04, 0, 0, 0, 0, 0}));
+}
+
+TEST(KeyTranslator, ReleaseKeepsTheOrderOfTheOtherKeys)
+{
+    c_key_translator t;
+    press(t, 'A');
+    press(t, 'B');
+    press(t, 'C');
+    EXPECT_EQ(release(t, 'A'), (Report{0, 0, 0x05, 0x06, 0, 0, 0, 0}));
+}
+
+TEST(KeyTranslator, RepeatsAndTheSeventhKeyLeaveTheReportAlone)
+{
+    c_key_translator t;
+    press(t, 'Q');
+    EXPECT_EQ(press(t, 'Q'), (Report{0, 0, 20, 0, 0, 0, 0, 0}));
+
+    c_key_translator six;
+    Report held{};
+    for (char c : std::string("ABCDEF"))
+        held = press(six, static_cast<std::uint32_t>(c));
+    EXPECT_EQ(press(six, 'G'), held);
+}
+
+TEST(KeyTranslator, UsageTableSpotChecks)
+{
+    c_key_translator t;
+    EXPECT_EQ(t.usage_of('!'), 30);
+    EXPECT_EQ(t.usage_of('1'), 30);
+    EXPECT_EQ(t.usage_of(0x01000004), 88); // Return
+    EXPECT_EQ(t.usage_of(0x01000005), 88); // keypad Enter
+    EXPECT_EQ(t.usage_of('0'), 39);
+    EXPECT_EQ(t.usage_of('Z'), 29);
+    EXPECT_EQ(t.usage_of(' '), 44);
+    EXPECT_EQ(t.usage_of('@'), 31);
+    EXPECT_EQ(t.usage_of('~'), 53);
+    EXPECT_EQ(t.usage_of(0x0100003B), 69); // F12
+    EXPECT_EQ(t.usage_of(c_key_translator::kPrintScreenKey), 70);
+}
+
+TEST(KeyTranslator, KeysWithoutUsageProduceNothing)
+{
+    c_key_translator t;
+    press(t, 'A');
+    Report out{};
+    out.fill(0xEE);
+    int length = -1;
+    EXPECT_FALSE(t.translate_key(0x01000009, true, out.data(), length)); // Print
+    EXPECT_FALSE(t.translate_key(0x80, true, out.data(), length));
+    EXPECT_EQ(out[0], 0xEE);
+    EXPECT_EQ(length, -1);
+    EXPECT_EQ(t.report()[2], 0x04);
+}
+
+TEST(KeyTranslator, ComboReportLeavesHeldKeysAlone)
+{
+    c_key_translator t;
+    press(t, 'A');
+    Report combo{};
+    t.build_combo_report({kControl, kAlt, kDelete}, combo.data());
+    EXPECT_EQ(combo, (Report{0x05, 0, 0x4C, 0, 0, 0, 0, 0}));
+    t.build_combo_report({'A', 'B'}, combo.data());
+    EXPECT_EQ(combo, (Report{0, 0, 0x05, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(t.report()[2], 0x04);
+
+    t.release_all();
+    const Report zero{};
+    EXPECT_TRUE(std::equal(zero.begin(), zero.end(), t.report()));
+}
+
+TEST(KeyTranslator, MouseButtonsPersistAcrossMoves)
+{
+    c_key_translator t;
+    std::array<std::uint8_t, 4> out{};
+    int length = 0;
+    t.build_mouse_report(2, c_key_translator::kPress, 0, 0, 0, out.data(), length);
+    EXPECT_EQ(out, (std::array<std::uint8_t, 4>{0x02, 0, 0, 0}));
+    EXPECT_EQ(length, 4);
+    t.build_mouse_report(0, c_key_translator::kMove, 5, -3, 0, out.data(), length);
+    EXPECT_EQ(out, (std::array<std::uint8_t, 4>{0x02, 5, 0xFD, 0}));
+    t.build_mouse_report(2, c_key_translator::kRelease, 0, 0, -1, out.data(), length);
+    EXPECT_EQ(out, (std::array<std::uint8_t, 4>{0x00, 0, 0, 0xFF}));
+}
