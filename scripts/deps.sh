@@ -9,7 +9,7 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev
   libtinyxml2-dev libgtest-dev libgmock-dev libssl-dev
   libx11-dev
-  xvfb xdotool x11-apps imagemagick fonts-dejavu-core
+  xvfb xdotool x11-apps x11-utils imagemagick fonts-dejavu-core
   clang libclang-rt-14-dev
 )
 
