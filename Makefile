@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test test-sanitize demo bench clean
 
 all: build
 
@@ -21,6 +21,24 @@ build: configure
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
+# The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
+# modules under ThreadSanitizer.
+TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim
+test-sanitize: deps
+	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTESSARACT_SANITIZE=address,undefined $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)-asan -j $(JOBS)
+	@UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --test-dir $(BUILD)-asan --output-on-failure -j $(JOBS) --timeout 600
+	@cmake -S . -B $(BUILD)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTESSARACT_SANITIZE=thread $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)-tsan -j $(JOBS)
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir $(BUILD)-tsan --output-on-failure -j $(JOBS) --timeout 600 -R '$(TSAN_TESTS)'
+
+bench: build
+	@scripts/bench.sh $(BUILD)
 
 demo: build
 	@scripts/demo.sh $(BUILD)
