@@ -21,7 +21,8 @@ bool des_decrypt_unpadded_b(const std::uint8_t key[8], const std::uint8_t *in,
 
 // Pads `in` to a multiple of 8 (0x80 then zeros; nothing when already a multiple), enciphers
 // it into `out` (may be `in`; needs room for length rounded up to 8) and sets `length` to
-// the padded length.
+// the padded length. False, with nothing written, only when the padded length would not fit
+// in 32 bits.
 bool des_encrypt_padded_b(const std::uint8_t key[8], const std::uint8_t *in, std::uint8_t *out,
                           std::uint32_t &length);
 

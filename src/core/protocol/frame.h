@@ -45,3 +45,7 @@ struct frame_field {
 // frame length. The encipher switch is kept for callers' symmetry; bodies are built plain.
 bool build_frame(std::initializer_list<frame_field> fields, std::uint8_t *out,
                  std::uint32_t &outLength, bool encipher = false);
+// The same, bounded: false, with nothing written, when the frame would not fit in `capacity`
+// bytes.
+bool build_frame(std::initializer_list<frame_field> fields, std::uint8_t *out,
+                 std::uint32_t capacity, std::uint32_t &outLength);
