@@ -1,5 +1,12 @@
 #include "video_test_support.h"
 
+#include "logging/CLogerManager.h"
+#include "video/H264Encoder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 extern "C" {
 #include <libavutil/log.h>
 }
@@ -65,4 +72,61 @@ double psnr_rgb32(const std::uint8_t *a, const std::uint8_t *b, int width, int h
     }
     const double mse = sum / double(pixels * 3);
     return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+log_capture &log_capture::instance()
+{
+    static log_capture capture;
+    return capture;
+}
+
+log_capture::log_capture()
+{
+    static QTemporaryDir dir;
+    m_dir = dir.path().toStdString() + "/log/";
+    auto *manager = dynamic_cast<CLogerManager *>(ILogManager::getInstance());
+    LoggerConfig config = CLogerManager::mainLoggerDefaults();
+    config.path = m_dir;
+    config.display = false;
+    config.level = LOG_LEVEL_DEBUG;
+    config.enabled = true;
+    manager->setLogger(ILogManager::kMainLogger, "Main", config);
+    manager->start();
+}
+
+int log_capture::error_lines(const std::string &text) const
+{
+    int count = 0;
+    const QDir dir(QString::fromStdString(m_dir));
+    for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.contains("LOG_ERROR") && line.contains(text.c_str()))
+                ++count;
+        }
+    }
+    return count;
+}
+
+std::vector<std::vector<std::uint8_t>> encode_pictures(int count, int width, int height,
+                                                       int firstPhase)
+{
+    H264Encoder encoder;
+    h264_encoder_config config;
+    config.width = width;
+    config.height = height;
+    config.fps = 25;
+    std::vector<std::vector<std::uint8_t>> pictures;
+    if (!encoder.open(config))
+        return pictures;
+    for (int i = 0; i < count; ++i) {
+        const auto pixels = make_test_picture(width, height, firstPhase + i);
+        std::vector<std::uint8_t> out;
+        if (!encoder.encode(pixels.data(), width, height, width * 4, out))
+            break;
+        pictures.push_back(std::move(out));
+    }
+    return pictures;
 }

@@ -1,0 +1,138 @@
+#include "video/display_geometry.h"
+#include "video_canvas.h"
+
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+std::ostream &operator<<(std::ostream &os, const display_geometry &g)
+{
+    return os << g.shownWidth << "x" << g.shownHeight << " at (" << g.offsetX << ", "
+              << g.offsetY << ") ratios " << g.xRatio << ", " << g.yRatio;
+}
+
+TEST(DisplayGeometry, FitsByTheRelativelyLongerSide)
+{
+    // Wide picture in a taller area: full width, centred down.
+    EXPECT_EQ(compute_display_geometry(1920, 1080, 960, 800),
+              (display_geometry{960, 540, 0, 130, 2.0f, 2.0f}));
+    // Taller picture in a wide area: full height, centred across.
+    const auto tall = compute_display_geometry(1024, 768, 1600, 900);
+    ASSERT_TRUE(tall);
+    EXPECT_EQ(tall->shownWidth, 1200);
+    EXPECT_EQ(tall->shownHeight, 900);
+    EXPECT_EQ(tall->offsetX, 200);
+    EXPECT_EQ(tall->offsetY, 0);
+    EXPECT_FLOAT_EQ(tall->xRatio, float(1024.0 / 1200.0));
+    EXPECT_FLOAT_EQ(tall->yRatio, float(768.0 / 900.0));
+    // Equal ratios: full width, no offset.
+    EXPECT_EQ(compute_display_geometry(1280, 720, 1920, 1080),
+              (display_geometry{1920, 1080, 0, 0, float(1280.0 / 1920.0),
+                                float(720.0 / 1080.0)}));
+    // An odd margin is halved toward zero.
+    EXPECT_EQ(compute_display_geometry(100, 100, 101, 50)->offsetX, 25);
+}
+
+TEST(DisplayGeometry, EmptyPictureOrAreaShowsNothing)
+{
+    EXPECT_FALSE(compute_display_geometry(0, 1080, 960, 800));
+    EXPECT_FALSE(compute_display_geometry(1920, 0, 960, 800));
+    EXPECT_FALSE(compute_display_geometry(1920, 1080, 0, 800));
+    EXPECT_FALSE(compute_display_geometry(1920, 1080, 960, -1));
+    // A 1-pixel-high area for a very tall picture rounds its width to nothing.
+    EXPECT_FALSE(compute_display_geometry(1, 4000, 1000, 1));
+}
+
+TEST(DisplayGeometry, ShownSizeIsWhatQImageScalingGives)
+{
+    const int pictures[][2] = {{1920, 1080}, {1024, 768}, {1280, 1024}, {1366, 768},
+                               {800, 600},   {1440, 900}, {3840, 2160}, {720, 400}};
+    QImage picture;
+    for (const auto &p : pictures) {
+        picture = QImage(p[0], p[1], QImage::Format_RGB32);
+        for (int aw = 301; aw < 2000; aw += 193) {
+            for (int ah = 203; ah < 1300; ah += 167) {
+                const auto g = compute_display_geometry(p[0], p[1], aw, ah);
+                ASSERT_TRUE(g);
+                const bool taller = double(p[0]) / p[1] < double(aw) / ah;
+                const QImage scaled = taller
+                                          ? picture.scaledToHeight(ah, Qt::FastTransformation)
+                                          : picture.scaledToWidth(aw, Qt::FastTransformation);
+                ASSERT_EQ(g->shownWidth, scaled.width()) << p[0] << "x" << p[1] << " in " << aw
+                                                         << "x" << ah;
+                ASSERT_EQ(g->shownHeight, scaled.height()) << p[0] << "x" << p[1] << " in "
+                                                           << aw << "x" << ah;
+            }
+        }
+    }
+}
+
+TEST(VideoCanvas, DrawsMarginsAndThePictureScaledAtItsOffset)
+{
+    QImage picture(1920, 1080, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x / 8, y / 5, (x ^ y) & 0xFF));
+    const QColor margin(10, 20, 30);
+    c_video_canvas canvas;
+    const auto g = canvas.render(picture, QSize(960, 800), margin);
+    ASSERT_TRUE(g);
+    const QImage &out = canvas.canvas();
+    ASSERT_EQ(out.size(), QSize(960, 800));
+    EXPECT_EQ(out.pixel(0, 0), margin.rgb());
+    EXPECT_EQ(out.pixel(959, 129), margin.rgb());
+    EXPECT_EQ(out.pixel(500, 670), margin.rgb());
+    EXPECT_EQ(out.pixel(959, 799), margin.rgb());
+    // Inside: the picture at half size, sampled without smoothing.
+    const QImage scaled = picture.scaledToWidth(960, Qt::FastTransformation);
+    int differing = 0;
+    for (int y = 0; y < 540; ++y)
+        for (int x = 0; x < 960; ++x)
+            differing += out.pixel(x, y + 130) != scaled.pixel(x, y);
+    EXPECT_LT(differing, 960 * 540 / 100);
+
+    EXPECT_FALSE(canvas.render(QImage(), QSize(960, 800), margin));
+    EXPECT_FALSE(canvas.render(picture, QSize(0, 800), margin));
+}
+
+TEST(VideoCanvas, CanvasOnScreenIsNeverDrawnOver)
+{
+    QImage red(64, 48, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QImage blue(64, 48, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    c_video_canvas canvas;
+    ASSERT_TRUE(canvas.render(red, QSize(64, 48), Qt::black));
+    const QImage onScreen = canvas.canvas(); // as a pixmap made from it would hold it
+    const uchar *firstBuffer = canvas.canvas().constBits();
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(canvas.render(i % 2 ? red : blue, QSize(64, 48), Qt::black));
+    EXPECT_EQ(onScreen.pixel(10, 10), qRgb(255, 0, 0));
+    EXPECT_NE(canvas.canvas().constBits(), firstBuffer);
+    EXPECT_EQ(canvas.canvas().pixel(10, 10), qRgb(255, 0, 0));
+}
+
+TEST(VideoCanvas, PictureImageSharesThePooledBufferWithoutCopy)
+{
+    c_picture_pool pool(2);
+    {
+        video_picture picture = pool.acquire(4, 2);
+        ASSERT_FALSE(picture.empty());
+        std::fill(picture.pixels.get(), picture.pixels.get() + 32, 0x40);
+        const QImage image = video_picture_image(picture);
+        EXPECT_EQ(image.constBits(), picture.data());
+        EXPECT_EQ(image.format(), QImage::Format_RGB32);
+        EXPECT_EQ(image.pixel(3, 1), qRgb(0x40, 0x40, 0x40));
+        picture = video_picture{};
+        // The image alone keeps the buffer: the pool must hand out another one.
+        const video_picture other = pool.acquire(4, 2);
+        EXPECT_NE(other.data(), image.constBits());
+        EXPECT_EQ(pool.buffers_allocated(), 2u);
+    }
+    // Both came back; no new allocation.
+    const video_picture again = pool.acquire(4, 2);
+    EXPECT_EQ(pool.buffers_allocated(), 2u);
+    EXPECT_TRUE(video_picture_image(video_picture{}).isNull());
+}

@@ -1,0 +1,283 @@
+#include "video/H264Decoder.h"
+#include "video/c_video_picture_path.h"
+#include "video_canvas.h"
+#include "video_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+// A type-6 body: type, last, 6 reserved bytes, data length (u32 BE), data.
+std::vector<std::uint8_t> video_body(std::uint8_t last, const std::uint8_t *data,
+                                     std::size_t size)
+{
+    std::vector<std::uint8_t> body(12 + size, 0);
+    body[0] = 6;
+    body[1] = last;
+    body[8] = std::uint8_t(size >> 24);
+    body[9] = std::uint8_t(size >> 16);
+    body[10] = std::uint8_t(size >> 8);
+    body[11] = std::uint8_t(size);
+    std::copy(data, data + size, body.begin() + 12);
+    return body;
+}
+
+std::vector<std::uint8_t> video_body(std::uint8_t last, const std::vector<std::uint8_t> &data)
+{
+    return video_body(last, data.data(), data.size());
+}
+
+// A picture path whose sink keeps every picture it was handed.
+struct PicturePath : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(path.setup()); }
+
+    void feed(const std::vector<std::uint8_t> &body)
+    {
+        path.on_video_fragment(body.data(), std::uint32_t(body.size()));
+    }
+
+    // The BGRA bytes a decoder of its own gives for these pictures' last one.
+    static std::vector<std::uint8_t> decoded(const std::vector<std::vector<std::uint8_t>> &pics)
+    {
+        H264Decoder decoder;
+        decoder.open();
+        std::vector<std::uint8_t> out(c_video_picture_path::kOutputLimit / 16);
+        int w = 0, h = 0;
+        for (const auto &picture : pics)
+            decoder.decode(picture.data(), int(picture.size()), out.data(), out.size(), w, h);
+        out.resize(std::size_t(w) * h * 4);
+        return out;
+    }
+
+    static bool same_pixels(const video_picture &picture, const std::vector<std::uint8_t> &bytes)
+    {
+        return std::size_t(picture.stride) * picture.height == bytes.size()
+            && std::equal(bytes.begin(), bytes.end(), picture.data());
+    }
+
+    std::vector<video_picture> shown;
+    c_video_picture_path path{[this](video_picture p) { shown.push_back(std::move(p)); }};
+};
+
+} // namespace
+
+TEST_F(PicturePath, ThreeFragmentsGiveOnePictureAfterTheLast)
+{
+    const auto stream = encode_pictures(1, 320, 240);
+    const auto &picture = stream[0];
+    const std::size_t third = picture.size() / 3;
+    feed(video_body(0, picture.data(), third));
+    feed(video_body(0, picture.data() + third, third));
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(path.assembler()->fill(), 2 * third);
+    // Any value but 1 means "more follows".
+    feed(video_body(1, picture.data() + 2 * third, picture.size() - 2 * third));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].width, 320);
+    EXPECT_EQ(shown[0].height, 240);
+    EXPECT_TRUE(same_pixels(shown[0], decoded(stream)));
+    EXPECT_EQ(path.assembler()->fill(), 0u);
+    EXPECT_EQ(path.statistics().assembledPictures, 1u);
+    EXPECT_EQ(path.statistics().directPictures, 0u);
+}
+
+TEST_F(PicturePath, WholePictureInOneFragmentIsDecodedWithoutCopy)
+{
+    const auto stream = encode_pictures(3, 320, 240);
+    for (const auto &picture : stream) {
+        feed(video_body(1, picture));
+        EXPECT_EQ(path.assembler()->fill(), 0u);
+    }
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(path.statistics().directPictures, 3u);
+    EXPECT_EQ(path.statistics().assembledPictures, 0u);
+    EXPECT_TRUE(same_pixels(shown[2], decoded(stream)));
+    // A value other than 1 holds the fragment even when it is a whole picture.
+    feed(video_body(2, stream[0]));
+    EXPECT_EQ(shown.size(), 3u);
+    EXPECT_EQ(path.assembler()->fill(), stream[0].size());
+}
+
+TEST_F(PicturePath, NothingIsShownBeforeAFirstPicture)
+{
+    const auto stream = encode_pictures(3, 320, 240);
+    // Joining after the key frame: P pictures without parameter sets give no picture.
+    feed(video_body(1, stream[1]));
+    feed(video_body(1, stream[2]));
+    EXPECT_TRUE(shown.empty());
+    feed(video_body(1, stream[0]));
+    EXPECT_EQ(shown.size(), 1u);
+}
+
+TEST_F(PicturePath, CorruptPictureShowsNothingAndTheNextOneShows)
+{
+    const auto stream = encode_pictures(2, 320, 240);
+    feed(video_body(1, stream[0]));
+    std::mt19937 random(3);
+    std::vector<std::uint8_t> garbage(4000);
+    for (auto &b : garbage)
+        b = std::uint8_t(random());
+    feed(video_body(1, garbage));
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(path.statistics().decodeErrors, 1u);
+    feed(video_body(1, stream[1]));
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_TRUE(same_pixels(shown[1], decoded(stream)));
+}
+
+TEST_F(PicturePath, OversizePictureIsDroppedWithItsRemainingFragments)
+{
+    const auto stream = encode_pictures(2, 320, 240);
+    const int before = log_capture::instance().error_lines("picture dropped");
+    const std::vector<std::uint8_t> big(300000, 0x11);
+    feed(video_body(0, big));
+    feed(video_body(0, big)); // 600,000 bytes > 524,288
+    EXPECT_EQ(path.assembler()->fill(), 0u);
+    EXPECT_EQ(log_capture::instance().error_lines("picture dropped") - before, 1);
+    feed(video_body(0, big));
+    feed(video_body(1, stream[0])); // the oversize picture's last fragment: skipped too
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(path.statistics().dropped, 1u);
+    feed(video_body(1, stream[0]));
+    ASSERT_EQ(shown.size(), 1u);
+
+    // Exactly the capacity still fits.
+    const std::vector<std::uint8_t> fill(c_video_picture_path::kAssemblerCapacity - 100, 0);
+    feed(video_body(0, fill));
+    EXPECT_EQ(path.assembler()->fill(), fill.size());
+    feed(video_body(0, std::vector<std::uint8_t>(100, 0)));
+    EXPECT_EQ(path.assembler()->fill(), c_video_picture_path::kAssemblerCapacity);
+    feed(video_body(1, std::vector<std::uint8_t>(1, 0)));
+    EXPECT_EQ(path.assembler()->fill(), 0u);
+    EXPECT_EQ(path.statistics().dropped, 2u);
+}
+
+TEST_F(PicturePath, DecodedPictureOverTheOutputLimitIsDropped)
+{
+    // 4096 x 2112 x 4 = 34,603,008 bytes > 33,554,432.
+    const auto large = encode_pictures(1, 4096, 2112);
+    const auto small = encode_pictures(1, 320, 240);
+    ASSERT_EQ(large.size(), 1u);
+    const int before = log_capture::instance().error_lines("picture dropped");
+    feed(video_body(1, large[0]));
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(log_capture::instance().error_lines("picture dropped") - before, 1);
+    feed(video_body(1, small[0]));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].width, 320);
+}
+
+TEST_F(PicturePath, MalformedBodiesAndLostFragmentsAreHandled)
+{
+    const auto stream = encode_pictures(1, 320, 240);
+    auto body = video_body(1, stream[0]);
+    path.on_video_fragment(body.data(), 11);                         // shorter than its head
+    path.on_video_fragment(body.data(), std::uint32_t(body.size() - 1)); // data cut short
+    path.on_video_fragment(nullptr, 0);
+    EXPECT_EQ(path.statistics().dropped, 3u);
+    EXPECT_TRUE(shown.empty());
+
+    // A partial picture is discarded when the receive side lost a fragment of it.
+    feed(video_body(0, stream[0].data(), 100));
+    path.discard_partial();
+    EXPECT_EQ(path.assembler()->fill(), 0u);
+    feed(body);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(path.statistics().directPictures, 1u);
+}
+
+TEST_F(PicturePath, BuffersAreReusedOnlyWhenNobodyHoldsThem)
+{
+    const auto stream = encode_pictures(12, 320, 240);
+    // Pictures dropped by the consumer right away: their buffers come back for reuse.
+    for (int i = 0; i < 6; ++i) {
+        feed(video_body(1, stream[std::size_t(i)]));
+        shown.clear();
+    }
+    EXPECT_EQ(path.buffers_allocated(), 1u);
+
+    // An image the GUI still holds is never written over.
+    feed(video_body(1, stream[6]));
+    const QImage held = video_picture_image(shown.back());
+    shown.clear();
+    const QImage snapshot = held.copy();
+    for (std::size_t i = 7; i < stream.size(); ++i) {
+        feed(video_body(1, stream[i]));
+        shown.clear();
+    }
+    EXPECT_EQ(held, snapshot);
+    EXPECT_EQ(path.buffers_allocated(), 2u);
+}
+
+TEST_F(PicturePath, SetupAgainStartsAFreshSession)
+{
+    const auto stream = encode_pictures(2, 320, 240);
+    feed(video_body(0, stream[0].data(), 50));
+    ASSERT_TRUE(path.setup());
+    EXPECT_EQ(path.assembler()->fill(), 0u);
+    // The new decoder needs a key frame again.
+    feed(video_body(1, stream[1]));
+    EXPECT_TRUE(shown.empty());
+    feed(video_body(1, stream[0]));
+    EXPECT_EQ(shown.size(), 1u);
+}
+
+#include <QImage>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+// The receive thread decodes while another thread (the GUI's role) reads and releases the
+// pictures: pooled buffers cross threads both ways.
+TEST(PicturePathThreads, PicturesCrossToAnotherThreadAndBuffersComeBack)
+{
+    const auto stream = encode_pictures(30, 320, 240);
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::deque<QImage> queue;
+    bool finished = false;
+    c_video_picture_path path([&](video_picture picture) {
+        const QImage image = video_picture_image(picture);
+        std::lock_guard<std::mutex> guard(lock);
+        queue.push_back(image);
+        arrived.notify_one();
+    });
+    ASSERT_TRUE(path.setup());
+    std::thread receiver([&] {
+        for (const auto &picture : stream) {
+            const auto body = video_body(1, picture);
+            path.on_video_fragment(body.data(), std::uint32_t(body.size()));
+        }
+        std::lock_guard<std::mutex> guard(lock);
+        finished = true;
+        arrived.notify_one();
+    });
+    int received = 0;
+    std::uint64_t checksum = 0;
+    std::unique_lock<std::mutex> guard(lock);
+    while (!(finished && queue.empty())) {
+        if (!arrived.wait_for(guard, std::chrono::seconds(10),
+                              [&] { return finished || !queue.empty(); }))
+            break;
+        while (!queue.empty()) {
+            const QImage image = std::move(queue.front());
+            queue.pop_front();
+            guard.unlock();
+            for (int y = 0; y < image.height(); y += 7)
+                checksum += image.constScanLine(y)[y % 1280];
+            ++received;
+            guard.lock();
+        }
+    }
+    guard.unlock();
+    receiver.join();
+    EXPECT_EQ(received, 30);
+    EXPECT_GT(checksum, 0u);
+    EXPECT_LE(path.buffers_allocated(), 30u);
+}
