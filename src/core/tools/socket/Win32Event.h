@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
 // An auto-reset event, initially not signalled: set() wakes one wait(), which consumes it.
+// Any thread may call any operation.
 class Win32Event {
 public:
     void set()

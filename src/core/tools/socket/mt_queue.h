@@ -31,83 +31,113 @@ struct CQUEUE_MESSAGE {
 };
 
 // A locked FIFO of outgoing messages, plus the answer flag and event of the stop-and-wait
-// media transport. Copies of a queue share its mutex. No bound, no blocking on empty.
+// media transport. Copies of a queue share everything (messages, mutex, answer state and
+// the append callback), so a send thread may keep a copy that stays valid however long it
+// runs. No bound, no blocking on empty. Every operation is safe from any thread and holds
+// the mutex for its own duration only.
 template <typename T>
 class mt_queue {
 public:
-    mt_queue() : m_mutex(std::make_shared<QMutex>()), m_answer(std::make_shared<AnswerState>()) {}
+    mt_queue() : m_state(std::make_shared<State>()) {}
     virtual ~mt_queue() = default;
+    mt_queue(const mt_queue &) = default;
+    mt_queue &operator=(const mt_queue &) = default;
 
     virtual int size() const
     {
-        QMutexLocker lock(m_mutex.get());
-        return static_cast<int>(m_items->size());
+        QMutexLocker lock(&m_state->mutex);
+        return static_cast<int>(m_state->items.size());
     }
 
     void append(T item)
     {
+        std::shared_ptr<const std::function<void()>> onAppend;
         {
-            QMutexLocker lock(m_mutex.get());
-            m_items->push_back(std::move(item));
+            QMutexLocker lock(&m_state->mutex);
+            m_state->items.push_back(std::move(item));
+            onAppend = m_state->onAppend;
         }
-        if (m_onAppend)
-            m_onAppend();
+        if (onAppend && *onAppend)
+            (*onAppend)();
     }
 
-    // The oldest message; the queue must not be empty.
+    // The oldest message; the queue must not be empty. The reference stays valid until
+    // that message is taken or the queue cleared; only its consumer should use it.
     T &first()
     {
-        QMutexLocker lock(m_mutex.get());
-        return m_items->front();
+        QMutexLocker lock(&m_state->mutex);
+        return m_state->items.front();
     }
 
+    // Copies the oldest message into `out`; false when the queue is empty.
+    bool copyFirst(T &out) const
+    {
+        QMutexLocker lock(&m_state->mutex);
+        if (m_state->items.empty())
+            return false;
+        out = m_state->items.front();
+        return true;
+    }
+
+    // Removes the oldest message and returns it; a default value when the queue is empty.
     T takeFirst()
     {
-        QMutexLocker lock(m_mutex.get());
-        T item = std::move(m_items->front());
-        m_items->pop_front();
+        QMutexLocker lock(&m_state->mutex);
+        if (m_state->items.empty())
+            return T{};
+        T item = std::move(m_state->items.front());
+        m_state->items.pop_front();
         return item;
     }
 
     // True when nothing is queued.
     bool isEmpty() const
     {
-        QMutexLocker lock(m_mutex.get());
-        return m_items->empty();
+        QMutexLocker lock(&m_state->mutex);
+        return m_state->items.empty();
     }
 
-    // Removes every message; their buffers are released with them.
+    // Removes every message; their buffers are released with them (outside the lock).
     void clear()
     {
-        QMutexLocker lock(m_mutex.get());
-        m_items->clear();
+        std::deque<T> dropped;
+        {
+            QMutexLocker lock(&m_state->mutex);
+            dropped.swap(m_state->items);
+        }
     }
 
     void post_answer(bool ok)
     {
-        m_answer->flag = ok;
-        m_answer->event.set();
+        m_state->answerFlag = ok;
+        m_state->answerEvent.set();
     }
 
     // True only when an answer came within timeoutMs with the flag set; the flag is cleared.
     bool wait_answer(int timeoutMs)
     {
-        if (!m_answer->event.wait(timeoutMs))
+        if (!m_state->answerEvent.wait(timeoutMs))
             return false;
-        return m_answer->flag.exchange(false);
+        return m_state->answerFlag.exchange(false);
     }
 
-    // Called after every append, outside the lock: lets a send thread wake at once instead
-    // of polling. Set it before producers start.
-    void set_on_append(std::function<void()> callback) { m_onAppend = std::move(callback); }
+    // Called after every append, outside the lock, on the appending thread: lets a send
+    // thread wake at once instead of polling. Replaces any earlier callback; an empty
+    // function removes it.
+    void set_on_append(std::function<void()> callback)
+    {
+        auto shared = std::make_shared<const std::function<void()>>(std::move(callback));
+        QMutexLocker lock(&m_state->mutex);
+        m_state->onAppend = std::move(shared);
+    }
 
 private:
-    struct AnswerState {
-        std::atomic<bool> flag{false};
-        Win32Event event;
+    struct State {
+        mutable QMutex mutex;
+        std::deque<T> items;
+        std::shared_ptr<const std::function<void()>> onAppend;
+        std::atomic<bool> answerFlag{false};
+        Win32Event answerEvent;
     };
-    std::shared_ptr<QMutex> m_mutex;
-    std::shared_ptr<std::deque<T>> m_items = std::make_shared<std::deque<T>>();
-    std::shared_ptr<AnswerState> m_answer;
-    std::function<void()> m_onAppend;
+    std::shared_ptr<State> m_state;
 };

@@ -1,0 +1,63 @@
+#include "tools/socket/SocketChannel.h"
+
+#include "logging/log.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+
+#include <QDeadlineTimer>
+
+SocketChannel::SocketChannel(int kind, const socket_channel_params &params)
+    : m_kind(kind), m_threads(SocketThreadFactory::instance().create(kind, params))
+{
+    if (params.queue)
+        m_queue = std::make_shared<mt_queue<CQUEUE_MESSAGE>>(*params.queue);
+}
+
+SocketChannel::SocketChannel(int kind, std::shared_ptr<c_tcp_sock> sock,
+                             mt_queue<CQUEUE_MESSAGE> *queue, std::shared_ptr<c_wait_object> wait,
+                             std::shared_ptr<c_abs_net_handler> handler)
+    : SocketChannel(kind, socket_channel_params{std::move(sock), queue, std::move(wait),
+                                                std::move(handler), {}})
+{
+}
+
+SocketChannel::~SocketChannel()
+{
+    stop();
+    if (m_queue)
+        m_queue->clear();
+}
+
+void SocketChannel::start(QThread::Priority sendPriority, QThread::Priority recvPriority)
+{
+    if (!valid() || m_started) {
+        TLOG_ERROR << "SocketChannel " << m_kind << ": cannot start "
+                   << (m_started ? "twice" : "without threads");
+        return;
+    }
+    m_started = true;
+    m_threads.send->start(sendPriority);
+    m_threads.recv->start(recvPriority);
+}
+
+void SocketChannel::stop()
+{
+    if (m_threads.send)
+        stop_thread(*m_threads.send);
+    if (m_threads.recv)
+        stop_thread(*m_threads.recv);
+}
+
+void SocketChannel::stop_thread(c_socket_thread &thread)
+{
+    thread.stop();
+    if (thread.wait(QDeadlineTimer(kStopWaitMs)))
+        return;
+    TLOG_WARN << "thread " << thread.objectName() << " did not stop within " << kStopWaitMs
+              << " ms, closing its socket";
+    if (thread.socket())
+        thread.socket()->close();
+    if (thread.wait(QDeadlineTimer(kCloseGraceMs)))
+        return;
+    thread.quit();
+    TLOG_ERROR << "thread " << thread.objectName() << " still running, left to end by itself";
+}

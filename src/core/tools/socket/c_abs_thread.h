@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <utility>
+
+// Base of every worker thread: run() loops while running() is true and checks it at least
+// every 100 ms. A stopped thread is never restarted.
+class c_abs_thread : public QThread {
+    Q_OBJECT
+public:
+    explicit c_abs_thread(QObject *parent = nullptr) : QThread(parent) {}
+
+    // Asks run() to return soon; does not wait for it. Any thread; repeated calls are
+    // harmless.
+    void stop();
+    // True from construction until stop() (or until the thread ends on its own).
+    bool running() const { return m_running.load(); }
+
+protected:
+    // Called by stop() on the stopping thread, after the flag is cleared: lets a run()
+    // that sleeps on a wait object wake at once.
+    virtual void wake() {}
+    // For run() when it ends on its own (the peer closed the connection).
+    void clear_running() { m_running.store(false); }
+
+private:
+    std::atomic<bool> m_running{true};
+};
+
+// Deleter for threads held by shared pointers. A thread that has ended (or never started)
+// is deleted at once. One that still runs is asked to stop and deleted by a helper as soon
+// as it ends, because destroying a running QThread aborts the process; the releasing
+// thread does not wait.
+struct thread_deleter {
+    void operator()(c_abs_thread *thread) const;
+};
+
+// Creates a thread object owned through thread_deleter.
+template <typename T, typename... Args>
+std::shared_ptr<T> make_thread(Args &&...args)
+{
+    return std::shared_ptr<T>(new T(std::forward<Args>(args)...), thread_deleter{});
+}

@@ -1,0 +1,232 @@
+#include "test_support.h"
+
+#include "logging/CLogerManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace socket_test {
+
+unique_fd &unique_fd::operator=(unique_fd &&other) noexcept
+{
+    reset(other.release());
+    return *this;
+}
+
+int unique_fd::release()
+{
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
+void unique_fd::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
+
+loopback_listener::loopback_listener(int backlog)
+    : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(m_fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ::listen(m_fd.get(), backlog) != 0 ||
+        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        ADD_FAILURE() << "listener set-up failed";
+        return;
+    }
+    m_port = ntohs(addr.sin_port);
+}
+
+unique_fd loopback_listener::accept_one(int timeoutMs)
+{
+    if (!fd_readable(m_fd.get(), timeoutMs))
+        return unique_fd();
+    return unique_fd(::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+std::uint16_t free_port()
+{
+    loopback_listener listener;
+    return listener.port();
+}
+
+int open_fd_count()
+{
+    int count = 0;
+    if (DIR *dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir))
+            ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+bool fd_readable(int fd, int timeoutMs)
+{
+    pollfd pfd{fd, POLLIN, 0};
+    return ::poll(&pfd, 1, timeoutMs) == 1;
+}
+
+bool read_fd(int fd, std::uint8_t *out, std::size_t n, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t got = 0;
+    while (got < n) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !fd_readable(fd, static_cast<int>(left.count())))
+            return false;
+        const ssize_t r = ::recv(fd, out + got, n - got, 0);
+        if (r <= 0)
+            return false;
+        got += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+bool write_fd(int fd, const bytes &data)
+{
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t r = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (r <= 0)
+            return false;
+        sent += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+static void put_be32(bytes &out, std::uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+bytes frame_bytes(const bytes &body, std::uint32_t plainLength)
+{
+    std::uint8_t sum = 0;
+    for (const std::uint8_t b : body)
+        sum = static_cast<std::uint8_t>(sum + b);
+    bytes out{0xA5, 0x01, sum};
+    put_be32(out, plainLength);
+    put_be32(out, static_cast<std::uint32_t>(body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+bytes video_body(std::uint8_t last, const bytes &data)
+{
+    bytes body{6, last, 0, 0, 0, 0, 0, 0};
+    put_be32(body, static_cast<std::uint32_t>(data.size()));
+    body.insert(body.end(), data.begin(), data.end());
+    return body;
+}
+
+bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+namespace {
+
+// Sends the process log into a temporary folder for the whole run.
+class log_environment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        auto *manager = dynamic_cast<CLogerManager *>(ILogManager::getInstance());
+        ASSERT_NE(manager, nullptr);
+        LoggerConfig config = CLogerManager::mainLoggerDefaults();
+        config.path = (m_dir.path() + "/log/").toStdString();
+        config.display = false;
+        config.level = LOG_LEVEL_TRACE;
+        manager->setLogger(ILogManager::kMainLogger, "Main", config);
+        ASSERT_TRUE(manager->start());
+        s_dir = m_dir.path() + "/log/";
+    }
+
+    static QString s_dir;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+QString log_environment::s_dir;
+
+[[maybe_unused]] auto *const g_logEnvironment =
+    ::testing::AddGlobalTestEnvironment(new log_environment);
+
+} // namespace
+
+int log_lines_with(const std::string &text)
+{
+    int count = 0;
+    const QDir dir(log_environment::s_dir);
+    for (const QString &name : dir.entryList(QDir::Files)) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n'))
+            count += line.contains(text.c_str()) ? 1 : 0;
+    }
+    return count;
+}
+
+std::uint8_t recording_handler::HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
+                                          std::uint32_t lengthField, std::uint32_t bodyLength)
+{
+    std::unique_lock lock(m_lock);
+    m_calls.push_back({sender, bytes(body, body + bodyLength), lengthField, bodyLength});
+    m_changed.notify_all();
+    // Bounded so a failing test cannot hang the run.
+    m_changed.wait_for(lock, 20s, [this] { return !m_held; });
+    return kHandled;
+}
+
+bool recording_handler::wait_calls(std::size_t n, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_lock);
+    return m_changed.wait_for(lock, timeout, [&] { return m_calls.size() >= n; });
+}
+
+std::vector<recording_handler::call> recording_handler::calls() const
+{
+    std::lock_guard lock(m_lock);
+    return m_calls;
+}
+
+void recording_handler::release()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_held = false;
+    }
+    m_changed.notify_all();
+}
+
+} // namespace socket_test

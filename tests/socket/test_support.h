@@ -1,0 +1,103 @@
+#pragma once
+
+#include "protocol/c_abs_net_handler.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace socket_test {
+
+using bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+// An owned descriptor.
+class unique_fd {
+public:
+    unique_fd() = default;
+    explicit unique_fd(int fd) : m_fd(fd) {}
+    ~unique_fd() { reset(); }
+    unique_fd(unique_fd &&other) noexcept : m_fd(other.release()) {}
+    unique_fd &operator=(unique_fd &&other) noexcept;
+    int get() const { return m_fd; }
+    int release();
+    void reset(int fd = -1);
+
+private:
+    int m_fd = -1;
+};
+
+// A TCP listener on 127.0.0.1 with a port the system picks.
+class loopback_listener {
+public:
+    explicit loopback_listener(int backlog = 8);
+    std::uint16_t port() const { return m_port; }
+    // The next connection, or an invalid descriptor after timeoutMs.
+    unique_fd accept_one(int timeoutMs = 2000);
+    void close() { m_fd.reset(); }
+
+private:
+    unique_fd m_fd;
+    std::uint16_t m_port = 0;
+};
+
+// A port on 127.0.0.1 where nothing listens (just released).
+std::uint16_t free_port();
+// Number of open descriptors of this process.
+int open_fd_count();
+
+// Reads exactly n bytes from fd within timeoutMs; false on timeout, error or close.
+bool read_fd(int fd, std::uint8_t *out, std::size_t n, int timeoutMs = 3000);
+// Writes all bytes (blocking).
+bool write_fd(int fd, const bytes &data);
+// True when fd has something to read (or is closed) within timeoutMs.
+bool fd_readable(int fd, int timeoutMs);
+
+// 0xA5 0x01 checksum plainLength wireLength body, written out by hand.
+bytes frame_bytes(const bytes &body, std::uint32_t plainLength);
+inline bytes frame_bytes(const bytes &body)
+{
+    return frame_bytes(body, static_cast<std::uint32_t>(body.size()));
+}
+// A type-6 body: type, last, 6 reserved bytes, data length (BE), data.
+bytes video_body(std::uint8_t last, const bytes &data);
+
+// Polls pred every few milliseconds until it holds or timeout passes.
+bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds timeout = 3000ms);
+
+// Lines of the process log (written to a temporary folder for the whole test run) that
+// contain text.
+int log_lines_with(const std::string &text);
+
+// Records every HandleMsg call; optionally blocks inside it until released.
+class recording_handler : public c_abs_net_handler {
+public:
+    struct call {
+        c_socket_thread *sender;
+        bytes body;
+        std::uint32_t lengthField;
+        std::uint32_t bodyLength;
+    };
+
+    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
+                           std::uint32_t lengthField, std::uint32_t bodyLength) override;
+
+    // Waits until at least n calls were recorded (bounded).
+    bool wait_calls(std::size_t n, std::chrono::milliseconds timeout = 3000ms);
+    std::vector<call> calls() const;
+    // While held, HandleMsg blocks (after recording) until release().
+    void hold() { std::lock_guard l(m_lock); m_held = true; }
+    void release();
+
+private:
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<call> m_calls;
+    bool m_held = false;
+};
+
+} // namespace socket_test
