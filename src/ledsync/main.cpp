@@ -1,0 +1,33 @@
+// ledsync INDEX STATE: sets one local keyboard LED. The viewer starts one process per LED
+// and never waits for it, so every outcome that is not a usage error ends with status 0.
+#include "keyboard_leds.h"
+#include "ledsync_args.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char **argv)
+{
+    led_request request;
+    std::string error;
+    if (!parse_led_args(argc, argv, request, error)) {
+        std::fprintf(stderr, "ledsync: %s\nusage: ledsync INDEX STATE\n", error.c_str());
+        return 2;
+    }
+
+    switch (classify_display(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    case display_kind::wayland_only:
+        std::printf("ledsync: Wayland offers no way to set keyboard LEDs; nothing changed\n");
+        return 0;
+    case display_kind::none:
+        std::printf("ledsync: no display; nothing changed\n");
+        return 0;
+    case display_kind::x11:
+        break;
+    }
+
+    if (set_keyboard_led(nullptr, request.index, request.on, error) != led_status::ok)
+        std::printf("ledsync: LED %d not changed: %s\n", request.index, error.c_str());
+    return 0;
+}
