@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// The settings file "config.xml" beside the program: any root element holding a
+// `mouseRate` element whose text is the mouse sample rate in decimal. The program never
+// creates the file; it must be installed with the root and `mouseRate`.
+
+// The rates the settings dialog offers; the file may hold no other.
+inline constexpr int kConfigRateMin = 1;
+inline constexpr int kConfigRateMax = 100;
+
+// The file's path: `programDir` + "/config.xml".
+QString config_file_path(const QString &programDir);
+
+// Logs "get config info:" and the path, then reads the rate. True with `rate` set when the
+// file holds a `mouseRate` from 1 to 100. Otherwise (file unreadable, no `mouseRate`, a
+// text that is not such a number) `rate` is untouched, a warning logged and false returned.
+bool load_config_rate(const QString &path, int &rate);
+
+// Logs "save config info:" and the path, then sets the text of the file's `mouseRate` to
+// `rate` and writes the file back indented, everything else unchanged. Writes nothing, logs
+// a warning and returns false when the file cannot be read, has no `mouseRate` or cannot be
+// written.
+bool save_config_rate(const QString &path, int rate);

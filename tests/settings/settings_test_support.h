@@ -1,0 +1,81 @@
+#pragma once
+
+#include "logging/CLogerManager.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <string>
+
+// Points the process's main logger at a private folder (once per test process) and reads
+// back what was written. Lines are written by the thread that logs them, so they are in the
+// file once the statement has returned.
+class settings_log {
+public:
+    static settings_log &instance()
+    {
+        static settings_log log;
+        return log;
+    }
+
+    std::size_t mark() const { return text().size(); }
+
+    // What was logged after `mark`.
+    std::string since(std::size_t mark) const
+    {
+        const std::string all = text();
+        return mark < all.size() ? all.substr(mark) : std::string();
+    }
+
+private:
+    settings_log()
+    {
+        auto *manager = dynamic_cast<CLogerManager *>(ILogManager::getInstance());
+        LoggerConfig config = CLogerManager::mainLoggerDefaults();
+        config.path = m_dir.path().toStdString() + "/";
+        config.display = false;
+        config.level = LOG_LEVEL_TRACE;
+        manager->setLogger(ILogManager::kMainLogger, "Main", config);
+        manager->start();
+    }
+
+    std::string text() const
+    {
+        std::string all;
+        const QDir dir(m_dir.path());
+        for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
+            QFile file(dir.filePath(name));
+            if (file.open(QIODevice::ReadOnly))
+                all += file.readAll().toStdString();
+        }
+        return all;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+// Logged lines since construction, for EXPECT_THAT(log.text(), HasSubstr(...)).
+class log_since {
+public:
+    log_since() : m_mark(settings_log::instance().mark()) {}
+    std::string text() const { return settings_log::instance().since(m_mark); }
+
+private:
+    std::size_t m_mark;
+};
+
+inline QByteArray read_all(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline void write_all(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(data);
+}
