@@ -52,8 +52,8 @@ TEST(DisplayGeometry, ShownSizeIsWhatQImageScalingGives)
     QImage picture;
     for (const auto &p : pictures) {
         picture = QImage(p[0], p[1], QImage::Format_RGB32);
-        for (int aw = 301; aw < 2000; aw += 193) {
-            for (int ah = 203; ah < 1300; ah += 167) {
+        for (int aw = 301; aw < 2000; aw += 277) {
+            for (int ah = 203; ah < 1300; ah += 233) {
                 const auto g = compute_display_geometry(p[0], p[1], aw, ah);
                 ASSERT_TRUE(g);
                 const bool taller = double(p[0]) / p[1] < double(aw) / ah;

@@ -179,3 +179,30 @@ TEST(H264Decoder, NeverWritesPastTheOutputAndSurvivesMisuse)
     decoder.close();
     EXPECT_FALSE(decoder.is_open());
 }
+
+TEST(H264Decoder, SliceThreadsGiveTheSamePictures)
+{
+    constexpr int W = 640, H = 368;
+    H264Encoder encoder;
+    h264_encoder_config config;
+    config.width = W;
+    config.height = H;
+    config.threads = 2; // two slices per picture
+    ASSERT_TRUE(encoder.open(config));
+    H264Decoder threaded(2);
+    ASSERT_EQ(threaded.open(), 1);
+    reference_decoder reference;
+    std::vector<std::uint8_t> out(std::size_t(W) * H * 4);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const auto pixels = make_test_picture(W, H, i);
+        std::vector<std::uint8_t> picture;
+        ASSERT_TRUE(encoder.encode(pixels.data(), W, H, W * 4, picture));
+        int w = 0, h = 0, rw = 0, rh = 0;
+        ASSERT_GT(threaded.decode(picture.data(), int(picture.size()), out.data(), out.size(), w,
+                                  h),
+                  0);
+        ASSERT_EQ(w, W);
+        EXPECT_TRUE(reference.decode(picture, rw, rh) == out);
+    }
+}

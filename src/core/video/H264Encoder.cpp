@@ -38,6 +38,34 @@ bool valid_config(const h264_encoder_config &config)
     return true;
 }
 
+// Picture format, timing and the x264 options of a low-latency desktop stream.
+bool configure(AVCodecContext *context, const h264_encoder_config &config)
+{
+    context->width = config.width;
+    context->height = config.height;
+    context->pix_fmt = AV_PIX_FMT_YUV420P;
+    context->time_base = AVRational{1, config.fps};
+    context->framerate = AVRational{config.fps, 1};
+    context->gop_size = config.gop > 0 ? config.gop : 2 * config.fps;
+    context->max_b_frames = 0;
+    context->thread_count = config.threads;
+    context->slices = config.slices;
+    // SPS/PPS travel in the stream before each key frame, never as side configuration:
+    // the viewer's decoder is given no extradata.
+    context->flags &= ~AV_CODEC_FLAG_GLOBAL_HEADER;
+    const std::string crf = std::to_string(config.crf);
+    return set_private_option(context, "preset", "ultrafast")
+        && set_private_option(context, "tune", "zerolatency")
+        && set_private_option(context, "profile", config.mainProfile ? "main" : "baseline")
+        && set_private_option(context, "crf", crf.c_str())
+        // An on-demand key frame must be an IDR so a decoder can start from it.
+        && set_private_option(context, "forced-idr", "1")
+        // ultrafast turns CABAC off; main profile is asked for to get it back.
+        && set_private_option(context, "x264-params",
+                               config.mainProfile ? "repeat-headers=1:annexb=1:cabac=1"
+                                                  : "repeat-headers=1:annexb=1");
+}
+
 } // namespace
 
 bool H264Encoder::open(const h264_encoder_config &config)
@@ -57,29 +85,7 @@ bool H264Encoder::open(const h264_encoder_config &config)
         TLOG_ERROR << "H264Encoder: out of memory for the encoder";
         return false;
     }
-    context->width = config.width;
-    context->height = config.height;
-    context->pix_fmt = AV_PIX_FMT_YUV420P;
-    context->time_base = AVRational{1, config.fps};
-    context->framerate = AVRational{config.fps, 1};
-    context->gop_size = config.gop > 0 ? config.gop : 2 * config.fps;
-    context->max_b_frames = 0;
-    context->thread_count = config.threads;
-    context->slices = config.slices;
-    // SPS/PPS travel in the stream before each key frame, never as side configuration:
-    // the viewer's decoder is given no extradata.
-    context->flags &= ~AV_CODEC_FLAG_GLOBAL_HEADER;
-    const std::string crf = std::to_string(config.crf);
-    if (!set_private_option(context.get(), "preset", "ultrafast")
-        || !set_private_option(context.get(), "tune", "zerolatency")
-        || !set_private_option(context.get(), "profile", config.mainProfile ? "main" : "baseline")
-        || !set_private_option(context.get(), "crf", crf.c_str())
-        // An on-demand key frame must be an IDR so a decoder can start from it.
-        || !set_private_option(context.get(), "forced-idr", "1")
-        // ultrafast turns CABAC off; main profile is asked for to get it back.
-        || !set_private_option(context.get(), "x264-params",
-                               config.mainProfile ? "repeat-headers=1:annexb=1:cabac=1"
-                                                  : "repeat-headers=1:annexb=1"))
+    if (!configure(context.get(), config))
         return false;
     const int result = avcodec_open2(context.get(), codec, nullptr);
     if (result < 0) {
