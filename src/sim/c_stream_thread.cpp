@@ -1,0 +1,117 @@
+#include "c_stream_thread.h"
+
+#include "c_screen_renderer.h"
+#include "logging/log.h"
+#include "video/H264Encoder.h"
+
+#include <vector>
+
+namespace {
+
+// Pictures the event loop may owe before ticks are left out.
+constexpr int kMaxPending = 3;
+
+double ms(std::chrono::steady_clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+} // namespace
+
+c_stream_thread::c_stream_thread(const config &settings, c_screen_state &state, QObject *parent)
+    : QThread(parent), m_config(settings), m_state(state)
+{
+    setObjectName(QStringLiteral("sim-stream"));
+}
+
+c_stream_thread::~c_stream_thread()
+{
+    stop();
+}
+
+void c_stream_thread::stop()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_wakeLock);
+        m_running.store(false);
+    }
+    m_wake.notify_all();
+    wait();
+}
+
+bool c_stream_thread::wait_until(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> hold(m_wakeLock);
+    m_wake.wait_until(hold, deadline, [this] { return !m_running.load(); });
+    return m_running.load();
+}
+
+stream_stats c_stream_thread::take_stats()
+{
+    std::lock_guard<std::mutex> hold(m_statsLock);
+    return std::exchange(m_stats, stream_stats{});
+}
+
+void c_stream_thread::run()
+{
+    h264_encoder_config encoderConfig;
+    encoderConfig.width = m_config.width;
+    encoderConfig.height = m_config.height;
+    encoderConfig.fps = m_config.fps;
+    encoderConfig.gop = m_config.fps * m_config.gopSeconds;
+    encoderConfig.threads = m_config.threads;
+    H264Encoder encoder;
+    if (!encoder.open(encoderConfig)) {
+        TLOG_ERROR << "stream: the H.264 encoder did not open; no video";
+        m_encoderOk.store(false);
+        return;
+    }
+    c_screen_renderer renderer(m_config.width, m_config.height);
+    screen_snapshot snapshot;
+    std::vector<std::uint8_t> encoded;
+    std::uint64_t number = 0;
+    using clock = std::chrono::steady_clock;
+    const auto interval = std::chrono::duration_cast<clock::duration>(
+        std::chrono::duration<double>(1.0 / m_config.fps));
+    auto next = clock::now();
+    while (wait_until(next)) {
+        next += interval;
+        if (clock::now() > next + interval)
+            next = clock::now() + interval; // far behind: do not try to catch up
+        if (m_viewers.load() == 0)
+            continue; // nobody watches: spare the CPU
+        if (m_pending.load() >= kMaxPending) {
+            std::lock_guard<std::mutex> hold(m_statsLock);
+            ++m_stats.skipped;
+            continue;
+        }
+        const auto renderStart = clock::now();
+        m_state.snapshot(snapshot);
+        const std::uint8_t *pixels = renderer.render(snapshot, ++number);
+        const auto encodeStart = clock::now();
+        if (m_keyWanted.exchange(false))
+            encoder.request_key_frame();
+        if (!encoder.encode(pixels, m_config.width, m_config.height, renderer.stride(), encoded) ||
+            encoded.empty())
+            continue;
+        const auto encodeEnd = clock::now();
+        const bool key = encoder.last_was_key_frame();
+        {
+            std::lock_guard<std::mutex> hold(m_statsLock);
+            ++m_stats.pictures;
+            m_stats.bytes += encoded.size();
+            m_stats.renderMsTotal += ms(encodeStart - renderStart);
+            const double encodeMs = ms(encodeEnd - encodeStart);
+            m_stats.encodeMsTotal += encodeMs;
+            m_stats.encodeMsMax = std::max(m_stats.encodeMsMax, encodeMs);
+            if (key) {
+                ++m_stats.keyFrames;
+                m_stats.keyMsTotal += encodeMs;
+            }
+        }
+        m_pending.fetch_add(1);
+        emit signal_picture(QByteArray(reinterpret_cast<const char *>(encoded.data()),
+                                       static_cast<qsizetype>(encoded.size())),
+                            key, number);
+    }
+}

@@ -1,0 +1,6 @@
+#include "c_sim_app.h"
+
+int main(int argc, char *argv[])
+{
+    return run_simulator(argc, argv);
+}
