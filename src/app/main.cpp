@@ -1,11 +1,44 @@
+#include "app_startup.h"
+#include "crash/crash_handler.h"
 #include "h264video.h"
+#include "launch/LaunchParams.h"
+#include "launch/program_paths.h"
+#include "logging/log.h"
 
 #include <QApplication>
+#include <QDir>
+
+#include <csignal>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    H264Video window;
+    install_crash_handler();
+    // A device that closes its end must not kill the process on the next send.
+    std::signal(SIGPIPE, SIG_IGN);
+    // The program folder becomes the current folder before the log manager starts, so
+    // that "./log/" lies beside the executable from the first line on.
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    start_program_log();
+    // The resources live in the GUI library, a static archive: pull them in explicitly.
+    Q_INIT_RESOURCE(resources);
+
+    char *argument = argc > 1 ? argv[1] : nullptr;
+    const std::string text = decode_launch_text(argument ? argument : "");
+    // The text holds both DES keys: keep them out of /proc/PID/cmdline and ps.
+    wipe_argument(argument);
+    if (is_serial_bridge_text(text))
+        return run_serial_bridge_mode(text);
+
+    para = parse_launch_params(text);
+    TLOG_INFO << "qt start,para.userID=" << para.userID;
+    TLOG_INFO << "system key info path:" << QCoreApplication::applicationDirPath() << "/key.xml";
+    // Qt 6 strings are UTF-8 throughout: there are no text codecs to choose.
+    apply_style_sheet(app);
+
+    H264Video window(nullptr, {});
+    window.setWindowTitle(launch_window_title(para));
+    window.setMouseTracking(true);
     window.show();
     return app.exec();
 }

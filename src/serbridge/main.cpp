@@ -1,4 +1,71 @@
-int main()
+#include "crash/crash_handler.h"
+#include "launch/LaunchParams.h"
+#include "launch/program_paths.h"
+#include "logging/log.h"
+#include "serial_bridge.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+// Started detached by the viewer, from the viewer's folder, with the decoded launch text as
+// its one argument: connects to the device's serial port and offers it as a local terminal.
+// Exit status: 0 after bridging, 1 bad argument, 2 no connection, 3 no terminal, 4 a
+// failure while bridging.
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void on_stop_signal(int)
 {
-    return 0;
+    g_stop.store(true);
+}
+
+void install_stop_signals()
+{
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    install_crash_handler();
+    install_stop_signals();
+    const std::string dir = program_dir();
+    if (dir.empty() || ::chdir(dir.c_str()) != 0)
+        std::fprintf(stderr, "serbridge: cannot enter the program folder\n");
+    start_program_log();
+
+    // The viewer has decoded the text already; it holds the DES keys, so it leaves our
+    // visible command line at once.
+    const std::string text = argc > 1 ? std::string(argv[1]) : std::string();
+    if (argc > 1)
+        wipe_argument(argv[1]);
+    BridgeTarget target;
+    if (!bridge_target_from_text(text, target))
+        return 1;
+
+    const UniqueFd device = connect_device(target, 2000);
+    if (!device.valid())
+        return 2;
+    std::string terminalPath;
+    const UniqueFd terminal = open_bridge_terminal(terminalPath);
+    if (!terminal.valid())
+        return 3;
+    TLOG_INFO << "serial bridge " << target.ip << ":" << target.port << " on terminal "
+              << terminalPath;
+    std::printf("%s\n", terminalPath.c_str());
+    std::fflush(stdout);
+
+    const BridgeEnd end = relay_bridge(device.get(), terminal.get(), g_stop);
+    TLOG_INFO << "serial bridge ended: " << bridge_end_text(end);
+    return end == BridgeEnd::Failed ? 4 : 0;
 }
