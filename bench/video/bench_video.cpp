@@ -48,8 +48,9 @@ std::vector<std::uint8_t> desktop_picture(int phase)
                              || (x > 1200 && x < 1850 && y > 200 && y < 700);
             if (window) {
                 b = g = r = 245;
-                const bool textLine = (y / 6) % 3 == 0;
-                if (textLine && ((x * 7 + y * 3) % 11) < 4)
+                // Lines of text: 8 rows of glyph-like stems, 20 blank rows, ragged ends.
+                const bool textRow = y % 28 < 8 && (x % 700) < 300 + (y / 28 * 97) % 350;
+                if (textRow && ((x / 2 + (x / 8) * (y / 28)) % 4) == 0)
                     b = g = r = 30;
             }
             const bool changing = x > 150 + (phase % 40) * 20 && x < 400 + (phase % 40) * 20
@@ -253,6 +254,8 @@ void BM_PicturePath(benchmark::State &state, bool freshBuffer)
 // Console output plus the ratios between each figure and its baseline.
 class ratio_reporter : public benchmark::ConsoleReporter {
 public:
+    ratio_reporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);
