@@ -24,7 +24,7 @@ test: build
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
 # modules under ThreadSanitizer.
-TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim
+TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim|PicturePath
 test-sanitize: deps
 	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DTESSARACT_SANITIZE=address,undefined $(CMAKE_FLAGS) >/dev/null
@@ -38,6 +38,7 @@ test-sanitize: deps
 	  ctest --test-dir $(BUILD)-tsan --output-on-failure -j $(JOBS) --timeout 600 -R '$(TSAN_TESTS)'
 
 bench: build
+	@cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	@scripts/bench.sh $(BUILD)
 
 demo: build

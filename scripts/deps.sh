@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools
   libavcodec-dev libavutil-dev libswscale-dev
-  libtinyxml2-dev libgtest-dev libgmock-dev libssl-dev
+  libtinyxml2-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   libx11-dev
   xvfb xdotool x11-apps x11-utils imagemagick fonts-dejavu-core
   clang libclang-rt-14-dev
