@@ -1,7 +1,7 @@
 #include "protocol/frame.h"
 #include "protocol/login_message.h"
 
-#include "hex_bytes.h"
+#include "../encrypt/hex_bytes.h"
 
 #include <gtest/gtest.h>
 

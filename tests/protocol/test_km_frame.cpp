@@ -3,7 +3,7 @@
 #include "encrypt/frame_cipher.h"
 #include "protocol/frame.h"
 
-#include "hex_bytes.h"
+#include "../encrypt/hex_bytes.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "protocol/km_frame.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
-#include "hex_bytes.h"
+#include "../encrypt/hex_bytes.h"
 #include "log_capture.h"
 #include "loopback_peer.h"
 

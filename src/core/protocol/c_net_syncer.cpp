@@ -8,9 +8,10 @@
 
 namespace {
 
+// A frame without a body (type -1) has nothing the device could answer.
 bool expects_answer(int type)
 {
-    return type != kKmKeepAlive && type != kKmPrivilegeAnswerAsk &&
+    return type >= 0 && type != kKmKeepAlive && type != kKmPrivilegeAnswerAsk &&
            type != kKmPrivilegeAnswerGrab;
 }
 
