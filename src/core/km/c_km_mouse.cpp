@@ -1,0 +1,143 @@
+#include "km/c_km_mouse.h"
+
+#include "logging/log.h"
+#include "protocol/c_net_syncer.h"
+#include "protocol/km_frame.h"
+#include "tools/key_mouse/c_key_translator.h"
+
+
+c_km_mouse::c_km_mouse(c_net_syncer &syncer, c_key_translator &translator, mode m)
+    : m_syncer(syncer), m_translator(translator), m_mode(m), m_sampler([this] { sample_tick(); })
+{
+}
+
+void c_km_mouse::set_geometry(QPoint origin, const picture_geometry &geometry)
+{
+    m_origin = origin;
+    m_geometry = geometry;
+}
+
+std::optional<QPoint> c_km_mouse::local_position() const
+{
+    if (!m_pointer.local_position)
+        return std::nullopt;
+    return m_pointer.local_position();
+}
+
+void c_km_mouse::on_move()
+{
+    if (m_alignPending.exchange(0) != 0)
+        align_mouse();
+    m_sampler.mark_moved();
+}
+
+void c_km_mouse::send_relative_button(int qtButton, int kind)
+{
+    std::uint8_t report[c_key_translator::kMouseReportSize];
+    int length = 0;
+    // The middle button travels as a wheel value of 4 with the buttons unchanged.
+    if (qtButton == kMiddle)
+        m_translator.build_mouse_report(0, c_key_translator::kMove, 0, 0, 4, report, length);
+    else
+        m_translator.build_mouse_report(qtButton, kind, 0, 0, 0, report, length);
+    m_syncer.send_km_data(kKmMouseRelative, report, static_cast<std::uint32_t>(length));
+}
+
+void c_km_mouse::on_button(int qtButton, int kind)
+{
+    if (m_mode == mode::relative) {
+        // A double click counts as a press of the same button.
+        const int asKind = kind == kDoubleClick ? kPress : kind;
+        send_relative_button(qtButton, asKind);
+        return;
+    }
+    if (kind == kPress || kind == kDoubleClick) {
+        if (qtButton == kLeft)
+            m_absoluteButtons = 1;
+        else if (qtButton == kRight)
+            m_absoluteButtons = 2;
+    } else if (kind == kRelease) {
+        m_absoluteButtons = 0;
+    }
+    send_absolute_mouse(0);
+}
+
+void c_km_mouse::on_wheel(int delta)
+{
+    if (m_mode == mode::absolute) {
+        send_absolute_mouse(delta > 0 ? 1 : -1);
+        return;
+    }
+    // Relative mode sends no wheel value: only the movement still pending.
+    if (m_pointer.clamped_local_position)
+        send_relative_mouse(m_pointer.clamped_local_position());
+}
+
+void c_km_mouse::on_leave()
+{
+    if (m_mode != mode::absolute)
+        return;
+    m_absoluteButtons = 0;
+    send_absolute_mouse(0);
+}
+
+void c_km_mouse::align_mouse()
+{
+    std::uint8_t report[c_key_translator::kMouseReportSize];
+    int length = 0;
+    m_translator.build_mouse_report(0, c_key_translator::kMove, -kMaxRelativeStep,
+                                    -kMaxRelativeStep, 0, report, length);
+    for (int i = 0; i < kAlignReports; ++i)
+        m_syncer.send_km_data(kKmMouseRelative, report, static_cast<std::uint32_t>(length));
+    if (m_pointer.move_to_label_origin)
+        m_pointer.move_to_label_origin();
+    m_relative.reset();
+    m_sampler.clear_moved();
+}
+
+void c_km_mouse::send_absolute_mouse(int wheel)
+{
+    const std::optional<QPoint> local = local_position();
+    if (!local)
+        return;
+    std::uint16_t x = 0;
+    std::uint16_t y = 0;
+    if (!absolute_position(m_geometry, local->x(), local->y(), x, y))
+        return;
+    TLOG_INFO << "local pos:" << local->x() << "," << local->y() << ",remote pos:" << x << ","
+              << y;
+    std::uint8_t payload[kAbsolutePayloadSize];
+    absolute_payload(static_cast<std::uint8_t>(m_absoluteButtons & 0xFF), x, y, wheel, payload);
+    m_syncer.send_km_data(kKmMouseAbsolute, payload, kAbsolutePayloadSize);
+}
+
+void c_km_mouse::send_relative_mouse(QPoint position)
+{
+    TLOG_INFO << "mouseEvt pos:" << position.x() << "," << position.y();
+    const mouse_step whole =
+        m_relative.move_to(position.x(), position.y(), m_geometry.scaleX, m_geometry.scaleY);
+    for (const mouse_step &step : split_relative_steps(whole.dx, whole.dy)) {
+        std::uint8_t report[c_key_translator::kMouseReportSize];
+        int length = 0;
+        m_translator.build_mouse_report(0, c_key_translator::kMove, step.dx, step.dy, 0, report,
+                                        length);
+        m_syncer.send_km_data(kKmMouseRelative, report, static_cast<std::uint32_t>(length));
+    }
+}
+
+void c_km_mouse::sample_tick()
+{
+    if (!m_sampler.take_moved())
+        return;
+    if (m_mode == mode::absolute) {
+        send_absolute_mouse(0);
+        return;
+    }
+    const std::optional<QPoint> local = local_position();
+    if (!local)
+        return;
+    TLOG_INFO << "isMouseMove pos:" << local->x() << "," << local->y()
+              << " origin_pos:" << m_origin.x() << "," << m_origin.y();
+    if (inside_picture(m_geometry, local->x(), local->y()))
+        send_relative_mouse(*local);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "km/c_mouse_sampler.h"
+#include "km/mouse_math.h"
+
+#include <QPoint>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class c_key_translator;
+class c_net_syncer;
+
+// The mouse side of the keyboard/mouse session, free of widgets: turns pointer events and
+// sample ticks into relative (type 5) or absolute (type 44) reports in the outgoing list.
+// Movement is sampled by the timer; buttons and the wheel go at once. Main thread only.
+//
+// Positions are "local": label pixels relative to the picture's top-left corner. The GUI
+// side supplies them through a pointer_access.
+class c_km_mouse {
+public:
+    enum class mode { relative, absolute };
+    // Qt's mouse event kinds as the capture passes them on.
+    enum event_kind { kPress = 2, kRelease = 3, kDoubleClick = 4 };
+    enum qt_button { kLeft = 1, kRight = 2, kMiddle = 4 };
+
+    struct pointer_access {
+        // The cursor mapped into the screen label, minus the picture's origin.
+        std::function<QPoint()> local_position;
+        // The same, first clamped into the label's rectangle.
+        std::function<QPoint()> clamped_local_position;
+        // Puts the local cursor on the label's top-left corner.
+        std::function<void()> move_to_label_origin;
+    };
+
+    // `translator` keeps the relative mode's button bits; both must outlive this object.
+    c_km_mouse(c_net_syncer &syncer, c_key_translator &translator, mode m);
+
+    void set_pointer(pointer_access pointer) { m_pointer = std::move(pointer); }
+    void set_mode(mode m) { m_mode = m; }
+    mode current_mode() const { return m_mode; }
+
+    // Where the picture lies in the label and how it maps to the remote screen (display).
+    void set_geometry(QPoint origin, const picture_geometry &geometry);
+    QPoint origin() const { return m_origin; }
+    const picture_geometry &geometry() const { return m_geometry; }
+
+    // Events on the screen label while writing.
+    void on_move();
+    void on_button(int qtButton, int kind);
+    void on_wheel(int delta);
+    void on_leave();
+
+    // The next move aligns first (start-up, every window resize).
+    void request_align() { m_alignPending.store(1); }
+    bool align_pending() const { return m_alignPending.load() != 0; }
+
+    // Twenty (-127, -127) reports drive the remote pointer into its top-left corner; the
+    // local cursor goes to the label's corner and the relative memory starts from 0, 0.
+    void align_mouse();
+
+    // Samples the cursor (nothing outside the picture or before the remote size is known)
+    // and sends a type-44 report with this wheel value.
+    void send_absolute_mouse(int wheel);
+    // Sends the movement from the last position to `position` as type-5 steps of <= 127.
+    void send_relative_mouse(QPoint position);
+
+    // Timer side: the sampler calls sample_tick() every 1000 / rate ms once started.
+    c_mouse_sampler &sampler() { return m_sampler; }
+    void start_sampling() { m_sampler.start(); }
+    void stop_sampling() { m_sampler.stop(); }
+    void sample_tick();
+
+    int absolute_buttons() const { return m_absoluteButtons; }
+
+private:
+    std::optional<QPoint> local_position() const;
+    void send_relative_button(int qtButton, int kind);
+
+    c_net_syncer &m_syncer;
+    c_key_translator &m_translator;
+    mode m_mode;
+    pointer_access m_pointer;
+    QPoint m_origin;
+    picture_geometry m_geometry;
+    relative_tracker m_relative;
+    int m_absoluteButtons = 0; // 0 none, 1 left, 2 right
+    std::atomic<std::uint8_t> m_alignPending{1};
+    c_mouse_sampler m_sampler;
+};

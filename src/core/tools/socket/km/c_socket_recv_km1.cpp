@@ -1,0 +1,58 @@
+#include "tools/socket/km/c_socket_recv_km1.h"
+
+#include "encrypt/frame_cipher.h"
+#include "protocol/c_abs_net_handler.h"
+
+c_socket_recv_km1::c_socket_recv_km1(std::shared_ptr<c_tcp_sock> sock, const key_type &inboundKey)
+    : c_abs_socket_recv(std::move(sock), nullptr), m_inboundKey(inboundKey)
+{
+    setObjectName(QStringLiteral("km_recv"));
+}
+
+void c_socket_recv_km1::add_handler(c_abs_net_handler *handler)
+{
+    if (handler == nullptr)
+        return;
+    QMutexLocker lock(&m_handlersMutex);
+    m_handlers.push_back(handler);
+}
+
+bool c_socket_recv_km1::has_handler() const
+{
+    return first_handler() != nullptr;
+}
+
+c_abs_net_handler *c_socket_recv_km1::first_handler() const
+{
+    QMutexLocker lock(&m_handlersMutex);
+    return m_handlers.empty() ? nullptr : m_handlers.front();
+}
+
+bool c_socket_recv_km1::decipher_body(const key_type &key, const frame_header &header,
+                                      std::uint8_t *body, std::uint32_t &length)
+{
+    std::uint32_t stripped = length;
+    if (!des_decrypt_unpadded(key.data(), body, body, stripped))
+        return false;
+    // Stripping trailing 0x00/0x80 bytes also eats a message's own trailing zeros: [3, 0]
+    // would come out as [3]. The header says how long the plain body was.
+    if (header.plainLength >= 1 && header.plainLength <= length)
+        length = header.plainLength;
+    else
+        length = stripped;
+    return true;
+}
+
+// Runs on the receive thread.
+void c_socket_recv_km1::handle_frame(const frame_header &header, std::uint8_t *body,
+                                     std::uint32_t length)
+{
+    if (sum8(body, length) != header.checksum)
+        return;
+    if (header.ciphered())
+        decipher_body(m_inboundKey, header, body, length);
+    if (length == 0)
+        return;
+    if (c_abs_net_handler *handler = first_handler())
+        handler->HandleMsg(this, body, header.rawPlainLength, length);
+}

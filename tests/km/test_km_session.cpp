@@ -1,0 +1,344 @@
+#include "km/c_km_session.h"
+#include "km_peer.h"
+#include "km_test_support.h"
+#include "protocol/km_frame.h"
+#include "tools/key_mouse/c_key_translator.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+using answer = c_km_privilege::give_up_answer;
+
+const km_peer::key_type kInbound{0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+const km_peer::key_type kOutbound{0x0E, 0x32, 0x92, 0x32, 0xEA, 0x6D, 0x0D, 0x73};
+
+// Waits without running the event loop, so the main thread cannot react meanwhile.
+template <typename Pred>
+bool wait_without_events(Pred pred, int timeoutMs = 5000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Sits between the receive thread and the session: records what the thread delivers.
+struct recording_handler : c_abs_net_handler {
+    c_km_session *session = nullptr;
+    mutable std::mutex mutex;
+    std::vector<bytes> seen;
+    std::atomic<int> count{0};
+    std::atomic<bool> fromReceiver{true};
+
+    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
+                           std::uint32_t lengthField, std::uint32_t bodyLength) override
+    {
+        {
+            std::lock_guard lock(mutex);
+            seen.emplace_back(body, body + bodyLength);
+        }
+        if (!session->is_km_receiver(sender))
+            fromReceiver = false;
+        count.fetch_add(1);
+        session->HandleKMData(sender, body, lengthField, bodyLength);
+        return 0;
+    }
+    bytes at(std::size_t i) const
+    {
+        std::lock_guard lock(mutex);
+        return i < seen.size() ? seen[i] : bytes{};
+    }
+};
+
+// A connected session with a device peer; the window's actions are recorded.
+struct SessionFixture : ::testing::Test {
+    void SetUp() override
+    {
+        session.set_keys(kInbound, kOutbound);
+        session.set_user_id(1);
+        recorder.session = &session;
+        c_km_privilege::actions a;
+        a.set_grab_icon = [this](bool canGrab) { icon = canGrab ? 1 : 0; };
+        a.ask_give_up = [this] {
+            ++questions;
+            return onQuestion ? onQuestion() : answer::no;
+        };
+        session.set_privilege_actions(a);
+        ASSERT_NE(peer.port(), 0);
+        ASSERT_TRUE(session.create_km_socket("127.0.0.1", peer.port(), &recorder));
+        ASSERT_TRUE(peer.accept_client());
+        // Login and privilege query go first; later tests read only their own frames.
+        initial = drain(syncer, peer);
+    }
+
+    void TearDown() override { session.stop(); }
+
+    // Device message, then the main thread runs until the handler has seen it all.
+    void device_says(const bytes &body, bool cipher = true)
+    {
+        const int before = recorder.count.load();
+        ASSERT_TRUE(peer.send(body, cipher));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.count.load() > before; }, 5000));
+        QCoreApplication::processEvents();
+    }
+
+    void become_writer()
+    {
+        device_says({23, 1});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return session.mouse().sampler().is_active(); }, 5000));
+    }
+
+    log_capture log;
+    test_syncer syncer;
+    c_key_translator translator;
+    c_km_session session{syncer, translator};
+    km_peer peer{kInbound, kOutbound};
+    recording_handler recorder;
+    std::vector<bytes> initial;
+    int icon = -1;
+    int questions = 0;
+    std::function<answer()> onQuestion;
+};
+
+} // namespace
+
+TEST_F(SessionFixture, SetUpQueuesTheLoginThenThePrivilegeQuery)
+{
+    ASSERT_EQ(initial.size(), 2u);
+    EXPECT_EQ(hex(initial[0]), "32 00 00 00 01");
+    EXPECT_EQ(hex(initial[1]), "17 00");
+    EXPECT_TRUE(log.contains("H264Video::create_km_socket:127.0.0.1 port:" +
+                             std::to_string(peer.port())));
+    EXPECT_TRUE(log.contains("km send userID"));
+    EXPECT_TRUE(log.contains("create_km_socket success."));
+    EXPECT_FALSE(session.privilege().writing()) << "read-only until the device answers";
+
+    device_says({50, 0});
+    EXPECT_TRUE(log.contains("km recv userID  ack,value=0"));
+    EXPECT_TRUE(recorder.fromReceiver);
+}
+
+TEST_F(SessionFixture, AKeepAliveDueWhileTenMouseFramesWaitGoesFirst)
+{
+    const std::uint8_t move[] = {0, 1, 1, 0};
+    for (int i = 0; i < 10; ++i)
+        syncer.send_km_data(kKmMouseRelative, move, sizeof move);
+    session.start_keep_alive();
+    EXPECT_TRUE(session.keep_alive_active());
+    session.queue_keep_alive(); // what the timer does every 10 s
+    const std::vector<bytes> sent = drain(syncer, peer);
+    ASSERT_EQ(sent.size(), 11u);
+    EXPECT_EQ(hex(sent[0]), "0B 00");
+    for (std::size_t i = 1; i < sent.size(); ++i)
+        EXPECT_EQ(hex(sent[i]), "05 00 01 01 00") << i;
+}
+
+TEST(KmSession, AFailedConnectReportsFalse)
+{
+    test_syncer syncer;
+    c_key_translator translator;
+    c_km_session session(syncer, translator);
+    std::uint16_t port = 0;
+    {
+        km_peer gone(kInbound, kOutbound);
+        port = gone.port();
+    }
+    EXPECT_FALSE(session.create_km_socket("127.0.0.1", port));
+    EXPECT_FALSE(session.connected());
+    EXPECT_EQ(syncer.km_queue_size(), 0) << "nothing queued for a channel that is not there";
+}
+
+TEST_F(SessionFixture, AWrongChecksumIsDroppedAndAOneByteAnswerEndsTheWait)
+{
+    syncer.answerWaitMs = 5000;
+    const std::uint8_t report[8] = {0, 0, 4, 0, 0, 0, 0, 0};
+    syncer.send_km_data(kKmKeyboard, report, sizeof report);
+    std::thread sender([&] { syncer.send_next(); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return syncer.is_waiting_answer(); }, 5000));
+
+    bytes both = peer.frame_of({3, 0}, true, /*badChecksum=*/true);
+    const bytes good = peer.frame_of({3}, false);
+    both.insert(both.end(), good.begin(), good.end());
+    ASSERT_TRUE(peer.send_raw(both));
+    sender.join();
+    EXPECT_EQ(syncer.answersSeen.load(), 1);
+    ASSERT_EQ(recorder.count.load(), 1) << "the spoilt frame never reached the handler";
+    EXPECT_EQ(hex(recorder.at(0)), "03");
+    bytes body;
+    ASSERT_TRUE(peer.read_frame(body));
+    EXPECT_EQ(hex(body), "03 00 00 04 00 00 00 00 00");
+}
+
+TEST_F(SessionFixture, CipheredAnswersKeepTheirTrailingZeroValue)
+{
+    device_says({3, 0});
+    EXPECT_EQ(hex(recorder.at(0)), "03 00");
+    device_says({3, 1});
+    device_says({5, 1}, false);
+    EXPECT_EQ(hex(recorder.at(1)), "03 01");
+    const std::string text = log.text();
+    EXPECT_EQ(text.find("send keyboard return failed."), text.rfind("send keyboard return failed."))
+        << "only the refusal is logged";
+    EXPECT_TRUE(log.contains("send keyboard return failed."));
+    EXPECT_TRUE(log.contains("send mouse pos return failed."));
+
+    // A grab result of 0 ("granted") arrives ciphered as [22, 0] padded: it must not be
+    // taken for a one-byte message and ignored.
+    device_says({22, 0});
+    EXPECT_TRUE(session.privilege().writing());
+}
+
+TEST_F(SessionFixture, PrivilegeStateOneSetsTheFlagBeforeTheMainThreadReacts)
+{
+    ASSERT_TRUE(peer.send({23, 1}));
+    ASSERT_TRUE(wait_without_events([&] { return session.privilege().writing(); }));
+    EXPECT_FALSE(session.mouse().sampler().is_active()) << "the main thread has not run yet";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return session.mouse().sampler().is_active(); }, 5000));
+    EXPECT_EQ(session.mouse().sampler().interval_ms(), 20);
+}
+
+TEST_F(SessionFixture, PrivilegeStateZeroWhileWritingStopsCaptureWithoutADialog)
+{
+    become_writer();
+    ASSERT_TRUE(peer.send({23, 0}));
+    ASSERT_TRUE(wait_without_events([&] { return !session.privilege().writing(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !session.mouse().sampler().is_active(); }, 5000));
+    EXPECT_EQ(icon, 0);
+    EXPECT_EQ(questions, 0);
+}
+
+TEST_F(SessionFixture, TheGiveUpQuestionBlocksTheReceiveThreadUntilAnswered)
+{
+    become_writer();
+    const int before = recorder.count.load();
+    onQuestion = [&] {
+        // The 21 and a login answer came in one write; the thread waits inside the first.
+        EXPECT_EQ(recorder.count.load(), before + 1);
+        EXPECT_TRUE(session.request_pending());
+        return answer::no;
+    };
+    bytes two = peer.frame_of({21}, true);
+    const bytes ack = peer.frame_of({50, 0}, true);
+    two.insert(two.end(), ack.begin(), ack.end());
+    ASSERT_TRUE(peer.send_raw(two));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.count.load() == before + 2; }, 5000));
+    EXPECT_EQ(questions, 1);
+    EXPECT_TRUE(session.privilege().writing()) << "No keeps capturing";
+    EXPECT_TRUE(session.mouse().sampler().is_active());
+    EXPECT_TRUE(log.contains("mouse privilege ask grab."));
+    EXPECT_TRUE(log.contains("Priv pleaseGiveup_refuse"));
+    const std::vector<bytes> sent = drain(syncer, peer);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(hex(sent[0]), "15 01");
+}
+
+TEST_F(SessionFixture, GivingUpOrClosingTheQuestionHandsThePrivilegeBack)
+{
+    for (answer a : {answer::yes, answer::closed}) {
+        become_writer();
+        onQuestion = [a] { return a; };
+        device_says({21});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !session.privilege().writing(); }, 5000));
+        EXPECT_FALSE(session.mouse().sampler().is_active());
+        EXPECT_TRUE(session.privilege().request_allowed());
+        EXPECT_EQ(icon, 0);
+        const std::vector<bytes> sent = drain(syncer, peer);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(hex(sent[0]), "15 00") << "answer " << int(a);
+    }
+    EXPECT_TRUE(log.contains("priv pleaseGiveup_admit"));
+}
+
+TEST_F(SessionFixture, PressingGrabTwiceSendsOneRequest)
+{
+    session.on_slot_grabPriv();
+    session.on_slot_grabPriv();
+    EXPECT_EQ(icon, 0);
+    EXPECT_FALSE(session.privilege().request_allowed());
+    std::vector<bytes> sent = drain(syncer, peer);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(hex(sent[0]), "14 00");
+    EXPECT_TRUE(log.contains("priv,want to grab"));
+
+    device_says({20, 1}); // being handled: still waiting
+    session.on_slot_grabPriv();
+    EXPECT_EQ(syncer.km_queue_size(), 0);
+    device_says({20, 0}); // turned down: may ask again
+    session.on_slot_grabPriv();
+    sent = drain(syncer, peer);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(hex(sent[0]), "14 00");
+}
+
+TEST_F(SessionFixture, AGrantedGrabClearsQueuedInputAcknowledgesAndAligns)
+{
+    const std::uint8_t stale[8] = {0, 0, 4, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 3; ++i)
+        syncer.send_km_data(kKmKeyboard, stale, sizeof stale);
+    device_says({22, 0});
+    EXPECT_TRUE(session.privilege().writing());
+    EXPECT_TRUE(session.mouse().sampler().is_active());
+    EXPECT_EQ(icon, 1);
+    EXPECT_TRUE(log.contains("grab KM privilege OK"));
+    const std::vector<bytes> sent = drain(syncer, peer);
+    ASSERT_EQ(sent.size(), 21u);
+    EXPECT_EQ(hex(sent[0]), "16 00");
+    for (std::size_t i = 1; i < sent.size(); ++i)
+        EXPECT_EQ(hex(sent[i]), "05 00 81 81 00") << i;
+
+    device_says({22, 1}); // refused: read-only again, still acknowledged
+    EXPECT_FALSE(session.privilege().writing());
+    EXPECT_EQ(icon, 0);
+    EXPECT_EQ(hex(drain(syncer, peer).at(0)), "16 00");
+}
+
+TEST_F(SessionFixture, StoppingWhileTheQuestionIsOpenEndsInBoundedTime)
+{
+    become_writer();
+    bool stopped = false;
+    onQuestion = [&] {
+        // The window closes while the box is up.
+        session.stop();
+        stopped = true;
+        return answer::closed;
+    };
+    ASSERT_TRUE(peer.send({21}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stopped; }, 10000));
+    EXPECT_FALSE(session.connected());
+}
+
+TEST_F(SessionFixture, StoppingWhileARequestWaitsForABusyMainThreadEnds)
+{
+    ASSERT_TRUE(peer.send({21}));
+    ASSERT_TRUE(wait_without_events([&] { return session.request_pending(); }));
+    session.stop(); // the main thread never got to the request
+    EXPECT_FALSE(session.connected());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(questions, 0) << "a withdrawn request does not run later";
+    EXPECT_TRUE(log.contains("withdrawn"));
+}
+
+TEST_F(SessionFixture, TheDeviceClosingTheChannelStopsItWithoutReconnecting)
+{
+    become_writer();
+    session.start_keep_alive();
+    bool closed = false;
+    QObject::connect(&session, &c_km_session::signal_km_closed, [&] { closed = true; });
+    peer.close_client();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed; }, 5000));
+    EXPECT_FALSE(session.connected());
+    EXPECT_FALSE(session.keep_alive_active());
+    EXPECT_TRUE(session.privilege().writing()) << "the privilege state does not change";
+}
