@@ -3,8 +3,6 @@
 #include "logging/log.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
-#include <QDeadlineTimer>
-
 SocketChannel::SocketChannel(int kind, const socket_channel_params &params)
     : m_kind(kind), m_threads(SocketThreadFactory::instance().create(kind, params))
 {
@@ -50,13 +48,13 @@ void SocketChannel::stop()
 void SocketChannel::stop_thread(c_socket_thread &thread)
 {
     thread.stop();
-    if (thread.wait(QDeadlineTimer(kStopWaitMs)))
+    if (thread.wait_ended(kStopWaitMs))
         return;
     TLOG_WARN << "thread " << thread.objectName() << " did not stop within " << kStopWaitMs
               << " ms, closing its socket";
     if (thread.socket())
         thread.socket()->close();
-    if (thread.wait(QDeadlineTimer(kCloseGraceMs)))
+    if (thread.wait_ended(kCloseGraceMs))
         return;
     thread.quit();
     TLOG_ERROR << "thread " << thread.objectName() << " still running, left to end by itself";

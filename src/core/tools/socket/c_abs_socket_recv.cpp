@@ -10,6 +10,8 @@
 // Runs on the receive thread.
 void c_abs_socket_recv::run()
 {
+    if (!m_pTcpSocket)
+        return;
     const std::uint32_t capacity = buffer_size();
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
     tcp_byte_source source(*m_pTcpSocket);

@@ -1,5 +1,8 @@
 #include "tools/socket/c_abs_socket_send.h"
 
+#include <chrono>
+#include <mutex>
+
 c_abs_socket_send::c_abs_socket_send(std::shared_ptr<c_tcp_sock> sock,
                                      std::shared_ptr<c_abs_net_handler> handler,
                                      mt_queue<CQUEUE_MESSAGE> *queue,
@@ -16,11 +19,11 @@ bool c_abs_socket_send::next_message(CQUEUE_MESSAGE &msg, int waitMs)
 {
     // Checking the queue and the flag under the wait object's mutex means an append or a
     // stop between the check and the sleep still wakes the sleep.
-    QMutexLocker lock(&m_wait->mutex);
+    std::unique_lock lock(m_wait->mutex);
     if (m_queue.copyFirst(msg))
         return true;
     if (running())
-        m_wait->cond.wait(&m_wait->mutex, static_cast<unsigned long>(waitMs));
+        m_wait->cond.wait_for(lock, std::chrono::milliseconds(waitMs));
     return false;
 }
 

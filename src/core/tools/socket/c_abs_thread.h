@@ -11,13 +11,16 @@
 class c_abs_thread : public QThread {
     Q_OBJECT
 public:
-    explicit c_abs_thread(QObject *parent = nullptr) : QThread(parent) {}
+    explicit c_abs_thread(QObject *parent = nullptr);
 
     // Asks run() to return soon; does not wait for it. Any thread; repeated calls are
     // harmless.
     void stop();
     // True from construction until stop() (or until the thread ends on its own).
     bool running() const { return m_running.load(); }
+    // QThread::wait, plus a memory barrier against everything run() did, so the caller
+    // may destroy what run() used. True when the thread has ended (or never started).
+    bool wait_ended(int timeoutMs);
 
 protected:
     // Called by stop() on the stopping thread, after the flag is cleared: lets a run()
@@ -28,6 +31,7 @@ protected:
 
 private:
     std::atomic<bool> m_running{true};
+    std::atomic<bool> m_ended{false}; // set on the thread itself once run() has returned
 };
 
 // Deleter for threads held by shared pointers. A thread that has ended (or never started)
