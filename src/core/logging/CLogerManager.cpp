@@ -207,7 +207,7 @@ std::string CLogerManager::filePathFor(Logger &logger, std::int64_t lineTime)
     if (!dir.empty() && dir.back() != '/')
         dir += '/';
     if (logger.config.monthDir) {
-        char month[16];
+        char month[32];
         std::snprintf(month, sizeof month, "%04d_%02d/", tm.tm_year + 1900, tm.tm_mon + 1);
         dir += month;
     }
