@@ -86,16 +86,6 @@ TEST(TcpSock, RefusedConnectFailsAndLeavesNoDescriptor)
     EXPECT_GE(listener.accept_one().get(), 0);
 }
 
-TEST(TcpSock, UnparsableAddressFailsWithoutDescriptor)
-{
-    const int fdsBefore = open_fd_count();
-    c_tcp_sock sock;
-    sock.set_remote_addr("not an address", 80);
-    EXPECT_EQ(sock.create_sock(nullptr, 0, 500), -1);
-    EXPECT_FALSE(sock.has_socket());
-    EXPECT_EQ(open_fd_count(), fdsBefore);
-}
-
 // A listener with a full backlog drops further connection requests: the connect must give
 // up at its timeout and leave no descriptor.
 TEST(TcpSock, ConnectGivesUpAtItsTimeout)
