@@ -48,7 +48,11 @@ const auto *g_environment = ::testing::AddGlobalTestEnvironment(new application_
 
 QString test_program_dir()
 {
-    return qEnvironmentVariable("TESSARACT_TEST_PROGRAM_DIR");
+    const QString named = qEnvironmentVariable("TESSARACT_TEST_PROGRAM_DIR");
+    if (!named.isEmpty())
+        return named;
+    // The build puts tests in <build>/tests and programs in <build>/bin.
+    return QDir(QCoreApplication::applicationDirPath() + "/../bin").absolutePath();
 }
 
 struct log_capture::impl {

@@ -7,7 +7,8 @@
 // Shared by the keyboard/mouse tests. A QApplication (offscreen unless the environment
 // names another platform) exists for the whole test program; see km_test_support.cpp.
 
-// The folder where the build puts the programs (ledsync), from the test environment.
+// The folder where the build puts the programs (ledsync): from the test environment, else
+// beside the tests' folder.
 QString test_program_dir();
 
 // Reads the main logger's lines from the moment it is created: points the process's log

@@ -27,6 +27,8 @@ run_result run_ledsync(const QStringList &args, const QProcessEnvironment &env)
     process.start(test_program_dir() + "/ledsync", args);
     run_result result;
     if (!process.waitForFinished(10000)) {
+        ADD_FAILURE() << "ledsync " << args.join(' ').toStdString() << ": "
+                      << process.errorString().toStdString();
         process.kill();
         process.waitForFinished(2000);
         return result;
