@@ -255,10 +255,11 @@ void c_sim_device::on_stats_timer()
     const double pictures = static_cast<double>(s.pictures);
     char line[400];
     std::snprintf(line, sizeof line,
-                  "pictures/s=%.1f encode_avg_ms=%.2f encode_max_ms=%.2f key_frames=%llu "
-                  "key_avg_ms=%.2f render_avg_ms=%.2f skipped=%llu kB/s=%.1f cpu=%.1f%%",
+                  "pictures/s=%.1f encode_avg_ms=%.2f encode_max_ms=%.2f picture_cpu_ms=%.2f "
+                  "key_frames=%llu key_avg_ms=%.2f render_avg_ms=%.2f skipped=%llu kB/s=%.1f "
+                  "cpu=%.1f%%",
                   wall > 0 ? pictures / wall : 0, s.pictures ? s.encodeMsTotal / pictures : 0,
-                  s.encodeMsMax, static_cast<unsigned long long>(s.keyFrames),
+                  s.encodeMsMax, s.pictures ? s.cpuMsTotal / pictures : 0, static_cast<unsigned long long>(s.keyFrames),
                   s.keyFrames ? s.keyMsTotal / static_cast<double>(s.keyFrames) : 0,
                   s.pictures ? s.renderMsTotal / pictures : 0,
                   static_cast<unsigned long long>(s.skipped),

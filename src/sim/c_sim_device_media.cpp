@@ -3,6 +3,7 @@
 #include "c_sim_device.h"
 
 #include "logging/log.h"
+#include "protocol/frame.h"
 
 void c_sim_device::handle_media(c_sim_connection *connection, const std::uint8_t *body,
                                 std::size_t length)
@@ -13,8 +14,7 @@ void c_sim_device::handle_media(c_sim_connection *connection, const std::uint8_t
         connection->send_body(answer.data(), answer.size());
     if (body[0] == c_media_session::kUserId && length >= 5) {
         connection->loggedIn = true;
-        connection->userID = (std::uint32_t{body[1]} << 24) | (std::uint32_t{body[2]} << 16) |
-                             (std::uint32_t{body[3]} << 8) | body[4];
+        connection->userID = read_be32(body + 1);
     }
     update_disk_status();
 }

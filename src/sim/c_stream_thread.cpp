@@ -4,6 +4,7 @@
 #include "logging/log.h"
 #include "video/H264Encoder.h"
 
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -14,6 +15,13 @@ constexpr int kMaxPending = 3;
 double ms(std::chrono::steady_clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double thread_cpu_ms()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 } // namespace
@@ -86,6 +94,7 @@ void c_stream_thread::run()
             continue;
         }
         const auto renderStart = clock::now();
+        const double cpuStart = thread_cpu_ms();
         m_state.snapshot(snapshot);
         const std::uint8_t *pixels = renderer.render(snapshot, ++number);
         const auto encodeStart = clock::now();
@@ -95,6 +104,7 @@ void c_stream_thread::run()
             encoded.empty())
             continue;
         const auto encodeEnd = clock::now();
+        const double cpuMs = thread_cpu_ms() - cpuStart;
         const bool key = encoder.last_was_key_frame();
         {
             std::lock_guard<std::mutex> hold(m_statsLock);
@@ -104,6 +114,7 @@ void c_stream_thread::run()
             const double encodeMs = ms(encodeEnd - encodeStart);
             m_stats.encodeMsTotal += encodeMs;
             m_stats.encodeMsMax = std::max(m_stats.encodeMsMax, encodeMs);
+            m_stats.cpuMsTotal += cpuMs;
             if (key) {
                 ++m_stats.keyFrames;
                 m_stats.keyMsTotal += encodeMs;

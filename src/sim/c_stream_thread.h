@@ -20,6 +20,8 @@ struct stream_stats {
     double renderMsTotal = 0;
     double encodeMsTotal = 0;
     double encodeMsMax = 0;
+    double cpuMsTotal = 0; // this thread's CPU time for rendering and encoding (wall time
+                           // above also counts waiting for a core on a busy machine)
     double keyMsTotal = 0;
 };
 
