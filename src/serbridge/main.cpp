@@ -37,7 +37,8 @@ void install_stop_signals()
 
 int main(int argc, char *argv[])
 {
-    install_crash_handler();
+    // Its own name, so that a crash here never replaces the viewer's report.
+    install_crash_handler("serbridge-crash.dat");
     install_stop_signals();
     const std::string dir = program_dir();
     if (dir.empty() || ::chdir(dir.c_str()) != 0)

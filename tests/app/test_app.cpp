@@ -1,13 +1,13 @@
 #include "child_process.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <regex>
 #include <sys/socket.h>
 
 namespace {
@@ -105,7 +105,9 @@ TEST_F(Viewer, StartsWithLogBesideItAndKeysHiddenFromItsCommandLine)
     const std::string text = log();
     EXPECT_TRUE(has(text, "LOG_INFO  system key info path:" + folder.toStdString() + "/key.xml"));
     // The style sheet comes from the GUI library's resources.
-    EXPECT_TRUE(std::regex_search(text, std::regex("style sheet of [1-9][0-9]* characters")));
+    EXPECT_TRUE(QRegularExpression("style sheet of [1-9][0-9]* characters")
+                    .match(QString::fromStdString(text))
+                    .hasMatch());
     EXPECT_FALSE(has(text, kEncodeDigits));
     EXPECT_FALSE(has(text, kDecodeDigits));
 

@@ -229,3 +229,18 @@ TEST_F(Bridge, RefusesUnusableTargets)
     EXPECT_TRUE(has(log(), "serial bridge: the launch text lacks a usable ip or portCOM item"));
     EXPECT_TRUE(has(log(), "Function:connect errorCode 111"));
 }
+
+TEST_F(Bridge, FatalSignalLeavesItsOwnReport)
+{
+    ASSERT_TRUE(start("{ip:127.0.0.1,portCOM:" + std::to_string(port) + "}"));
+    Fd device;
+    std::string terminalPath;
+    ASSERT_TRUE(connectBridge(device, terminalPath));
+    bridge.signal(SIGSEGV);
+    const auto status = bridge.waitExit(kWaitMs);
+    ASSERT_TRUE(status.has_value());
+    ASSERT_TRUE(WIFSIGNALED(*status));
+    EXPECT_EQ(WTERMSIG(*status), SIGSEGV);
+    EXPECT_TRUE(has(read_file_text(folder + "/serbridge-crash.dat"), "signal: 11 SIGSEGV\n"));
+    EXPECT_FALSE(QFile::exists(folder + "/crash.dat"));
+}

@@ -115,25 +115,25 @@ void on_fatal_signal(int sig, siginfo_t *info, void *context)
     errno = savedErrno;
 }
 
-std::string default_report_path()
+std::string default_report_path(const char *fileName)
 {
     const std::string dir = program_dir();
     if (!dir.empty() && ::access(dir.c_str(), W_OK | X_OK) == 0)
-        return dir + "/crash.dat";
+        return dir + "/" + fileName;
     const std::string state = user_state_dir();
     if (make_writable_dir(state))
-        return state + "/crash.dat";
+        return state + "/" + fileName;
     return {};
 }
 
 } // namespace
 
-void install_crash_handler()
+void install_crash_handler(const char *fileName)
 {
-    install_crash_handler(default_report_path());
+    install_crash_handler_at(default_report_path(fileName));
 }
 
-void install_crash_handler(const std::string &reportPath)
+void install_crash_handler_at(const std::string &reportPath)
 {
     if (reportPath.size() < sizeof g_reportPath) {
         std::memcpy(g_reportPath, reportPath.c_str(), reportPath.size() + 1);

@@ -8,14 +8,14 @@
 // prints one line on standard error and raises the signal again with its default action,
 // so the exit status and any core dump are those of the original signal.
 
-// Installs the handler. The report goes beside the executable, or into the per-user state
-// folder when the executable's folder is not writable (decided now, not at crash time).
-// Call once, at the very start of main on the main thread, before other threads exist; it
-// also gives the calling thread its alternate stack.
-void install_crash_handler();
+// Installs the handler. The report, named `fileName`, goes beside the executable, or into
+// the per-user state folder when the executable's folder is not writable (decided now, not
+// at crash time). Call once, at the very start of main on the main thread, before other
+// threads exist; it also gives the calling thread its alternate stack.
+void install_crash_handler(const char *fileName = "crash.dat");
 
 // As above, with the report written to `reportPath` (used by tests).
-void install_crash_handler(const std::string &reportPath);
+void install_crash_handler_at(const std::string &reportPath);
 
 // Where the report will be written; empty before installation or when no folder was
 // writable (the handler then only prints its line and re-raises).
