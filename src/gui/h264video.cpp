@@ -1,8 +1,203 @@
 #include "h264video.h"
+#include "ui_H264Video.h"
 
-H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags) : QMainWindow(parent, flags)
+#include "c_input_capture.h"
+#include "c_ui_u_setting_dlg.h"
+#include "c_ui_video_setting_dlg.h"
+#include "km/c_km_session.h"
+#include "launch/LaunchParams.h"
+#include "logging/log.h"
+#include "km/mouse_rate.h"
+#include "settings/config_file.h"
+#include "settings/key_file.h"
+#include "sysKeyConfig.h"
+#include "tools/socket/SocketChannel.h"
+#include "tools/socket/c_wait_object.h"
+#include "video/c_video_picture_path.h"
+
+#include <QCoreApplication>
+#include <QMenu>
+#include <QResizeEvent>
+#include <QToolButton>
+
+namespace {
+
+QString program_dir_path()
 {
-    resize(1280, 800);
+    return QCoreApplication::applicationDirPath();
 }
 
-H264Video::~H264Video() = default;
+} // namespace
+
+H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags), ui(std::make_unique<Ui::H264VideoClass>()),
+      m_videoWait(std::make_shared<c_wait_object>())
+{
+    build_shell();
+    connect_actions();
+
+    m_sysKeyConfig = new sysKeyConfig(this);
+    m_sysKeyConfig->setWindowFlags(Qt::Window);
+    load_system_keys(key_file_path(program_dir_path()), m_sysKeys);
+    connect(m_sysKeyConfig, &sysKeyConfig::updateSysKeyMap, this, &H264Video::on_updateSyskey);
+    rebuild_syskey_menu();
+
+    m_startFailed = !start_device_session();
+
+    if (para.mouseMode == 1)
+        ui->actionAlign->setVisible(false);
+}
+
+H264Video::~H264Video()
+{
+    // Channels first: their threads call back into this window.
+    stop_video();
+    m_media.reset();
+    m_capture.reset();
+    if (m_km)
+        m_km->stop();
+}
+
+void H264Video::build_shell()
+{
+    ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    ui->label->setText(QString());
+
+    connect(ui->actFullScreen, &QAction::triggered, this, &H264Video::on_full_screen);
+    ui->label->setMouseTracking(true);
+    installEventFilter(this);
+    ui->label->installEventFilter(this);
+
+    load_settings();
+    m_marginColour = ui->label->palette().window().color();
+
+    resize(ui->toolBar->width() + 800, 600);
+    ui->label->resize(800, 600);
+    apply_resize_rule();
+    m_realignPending = true;
+    m_fullScreen = false;
+    ui->toolBar->setOrientation(Qt::Vertical);
+    ui->actionGrab->setEnabled(false);
+}
+
+void H264Video::connect_actions()
+{
+    connect(ui->actionFullScreen, &QAction::triggered, this, &H264Video::on_full_screen);
+    connect(ui->actionAlign, &QAction::triggered, this, &H264Video::on_slot_mouse_align);
+    connect(ui->actionGrab, &QAction::triggered, this, &H264Video::on_slot_grabPriv);
+    connect(ui->actionVideo_Config, &QAction::triggered, this,
+            &H264Video::on_slot_show_video_seting);
+    connect(ui->actionMedia, &QAction::triggered, this, &H264Video::on_slot_u_setting_show);
+    connect(ui->actionMouseHide, &QAction::triggered, this, &H264Video::on_slot_mouseShow);
+    connect(ui->actionSetKey, &QAction::triggered, this, &H264Video::onKeySetting);
+}
+
+void H264Video::load_settings()
+{
+    int rate = mouse_sample_rate();
+    if (load_config_rate(config_file_path(program_dir_path()), rate))
+        set_mouse_sample_rate(rate);
+}
+
+void H264Video::save_settings()
+{
+    save_config_rate(config_file_path(program_dir_path()), mouse_sample_rate());
+}
+
+void H264Video::rebuild_syskey_menu()
+{
+    QMenu *menu = nullptr;
+    if (m_sysKeyAction) {
+        auto *button = qobject_cast<QToolButton *>(ui->toolBar->widgetForAction(m_sysKeyAction));
+        menu = button ? button->menu() : nullptr;
+    }
+    if (!menu) {
+        menu = new QMenu(this);
+        connect(menu, &QMenu::triggered, this, &H264Video::onToolbarMenu);
+        auto *button = new QToolButton(this);
+        button->setIcon(QIcon(QStringLiteral(":/image/Resources/win.png")));
+        button->setMenu(menu);
+        button->setPopupMode(QToolButton::InstantPopup);
+        m_sysKeyAction = ui->toolBar->addWidget(button);
+    }
+    menu->clear();
+    for (auto group = m_sysKeys.cbegin(); group != m_sysKeys.cend(); ++group) {
+        if (group.key().isEmpty())
+            continue;
+        menu->addAction(group.key())->setData(group.key());
+    }
+    menu->addAction(QStringLiteral("PrtScreen"))->setData(QStringLiteral("_printscreen"));
+    QAction *setKey = menu->addAction(QIcon(QStringLiteral(":/image/setting_16px.png")),
+                                      QStringLiteral("Set Key(&S)..."));
+    setKey->setData(QStringLiteral("_setshortkey"));
+    setKey->setIconVisibleInMenu(true);
+}
+
+void H264Video::onToolbarMenu(QAction *action)
+{
+    const QString name = action->data().toString();
+    if (name == QLatin1String("_setshortkey")) {
+        onKeySetting();
+        return;
+    }
+    std::vector<std::uint32_t> keys;
+    if (name == QLatin1String("_printscreen"))
+        keys.push_back(c_key_translator::kPrintScreenKey);
+    else
+        keys = system_key_codes(m_sysKeys.value(name));
+    if (m_capture)
+        m_capture->send_combo(keys);
+}
+
+void H264Video::onKeySetting()
+{
+    m_sysKeyConfig->loadSysKeyMap(m_sysKeys);
+    m_sysKeyConfig->show();
+    m_sysKeyConfig->raise();
+    m_sysKeyConfig->activateWindow();
+}
+
+void H264Video::on_updateSyskey(QMap<QString, std::vector<SYSTEMKEYINFO>> &table)
+{
+    m_sysKeys = table;
+    save_system_keys(key_file_path(program_dir_path()), m_sysKeys);
+    rebuild_syskey_menu();
+}
+
+void H264Video::on_full_screen()
+{
+    m_fullScreen = !m_fullScreen;
+    m_realignPending = true;
+    setWindowState(m_fullScreen ? Qt::WindowFullScreen : Qt::WindowNoState);
+}
+
+void H264Video::on_slot_show_video_seting()
+{
+    c_ui_video_setting_dlg dialog(
+        [this](const std::vector<std::uint8_t> &body) { queue_video_body(body); },
+        static_cast<std::uint8_t>(para.dogID & 0xFF));
+    dialog.setMouseSampleRate(mouse_sample_rate());
+    dialog.exec();
+    TLOG_INFO << "mouse sample interval:" << 1000 / mouse_sample_rate();
+    restart_mouse_sampling();
+    save_settings();
+}
+
+void H264Video::apply_resize_rule()
+{
+    const QSize area = video_area();
+    ui->label->setGeometry(0, 0, area.width(), area.height());
+    mark_window_resized();
+}
+
+QSize H264Video::video_area() const
+{
+    return {width() - ui->toolBar->width(), height()};
+}
+
+void H264Video::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    apply_resize_rule();
+}

@@ -1,13 +1,148 @@
 #pragma once
 
-#include <QMainWindow>
+#include "protocol/c_abs_net_handler.h"
+#include "protocol/c_net_syncer.h"
+#include "protocol/c_video_msg_dispatcher.h"
+#include "settings/system_key.h"
+#include "tools/key_mouse/c_key_translator.h"
+#include "tools/socket/mt_queue.h"
+#include "video_canvas.h"
 
-// The main window: shows the remote screen, captures input for it and owns the device
-// channels. Later parts of the viewer extend this class.
-class H264Video : public QMainWindow {
+#include <QMainWindow>
+#include <QMap>
+#include <QImage>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace Ui {
+class H264VideoClass;
+}
+class QAction;
+class QToolButton;
+class SocketChannel;
+class c_input_capture;
+class c_km_session;
+class c_ui_u_setting_dlg;
+class c_tcp_sock;
+class c_video_picture_path;
+class sysKeyConfig;
+struct c_wait_object;
+
+// The main window: shows the remote screen, captures input for it while this viewer holds
+// the write privilege, and owns the device channels. It handles the messages of the video
+// and keyboard/mouse channels (HandleMsg, on their receive threads) and holds the
+// keyboard/mouse outgoing list (c_net_syncer). Apart from HandleMsg and the picture
+// hand-over, everything here runs on the GUI thread.
+class H264Video : public QMainWindow,
+                  public c_abs_net_handler,
+                  public c_net_syncer,
+                  private c_video_msg_listener {
     Q_OBJECT
 
 public:
+    // Builds the shell, loads "config.xml" and "key.xml" and connects to the device
+    // (keyboard/mouse, media, video). A failed keyboard/mouse or video connection has been
+    // reported in a message box when this returns: then start_failed() is true and the
+    // program should end with status 0.
     explicit H264Video(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     ~H264Video() override;
+
+    bool start_failed() const { return m_startFailed; }
+
+    // Video and keyboard/mouse channel messages; runs on their receive threads.
+    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
+                           std::uint32_t lengthField, std::uint32_t bodyLength) override;
+
+    // "config.xml" beside the program: the mouse sample rate.
+    void load_settings();
+    void save_settings();
+    // Refills the system key menu from the table.
+    void rebuild_syskey_menu();
+
+    // Where the remote picture lies in the video label, and how label pixels map to remote
+    // pixels (the last picture shown; empty before the first).
+    const display_geometry &shown_geometry() const { return m_geometry; }
+    QSize remote_size() const { return m_remoteSize; }
+
+    // Queues one video channel body (type byte first), framed plain, tagged "notU".
+    void queue_video_body(const std::vector<std::uint8_t> &body);
+
+signals:
+    void signal_decode_one_frame(QImage picture);
+
+public slots:
+    void HandleKMData(const void *sender, const unsigned char *body, uint lengthField,
+                      uint bodyLength);
+    void onToolbarMenu(QAction *action);
+    void onKeySetting();
+    void on_updateSyskey(QMap<QString, std::vector<SYSTEMKEYINFO>> &table);
+    void on_full_screen();
+    void on_slot_show_video_seting();
+    void on_slot_mouse_align();
+    void on_slot_mouseShow();
+    void on_slot_grabPriv();
+    void on_slot_u_setting_show();
+    void on_slot_decode_one_frame(QImage picture);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    // Focus changes are handled through window activation only.
+    void focusInEvent(QFocusEvent *) override {}
+    void focusOutEvent(QFocusEvent *) override {}
+
+private:
+    void build_shell();
+    void connect_actions();
+    void apply_resize_rule();
+    QSize video_area() const;
+    // Device channels, in the order they are opened.
+    bool start_device_session();
+    bool open_km();
+    void open_media();
+    void set_privilege_actions();
+    void update_mouse_geometry();
+    void mark_window_resized();
+    void restart_mouse_sampling();
+    bool open_video();
+    void start_video_session(std::shared_ptr<c_tcp_sock> socket);
+    void stop_video();
+
+    // c_video_msg_listener, on the video receive thread.
+    void on_led_report(std::uint8_t bits) override;
+    void on_video_fragment(const std::uint8_t *body, std::uint32_t length) override;
+
+    std::unique_ptr<Ui::H264VideoClass> ui;
+    sysKeyConfig *m_sysKeyConfig = nullptr;
+    QAction *m_sysKeyAction = nullptr; // carries the system key menu button
+    system_key_table m_sysKeys;
+    c_key_translator m_translator;
+
+    bool m_fullScreen = false;
+    bool m_realignPending = true;
+    QColor m_marginColour;
+    bool m_startFailed = false;
+
+    // Keyboard/mouse channel, input capture and the virtual media dialog.
+    std::unique_ptr<c_km_session> m_km;
+    std::unique_ptr<c_input_capture> m_capture;
+    std::unique_ptr<c_ui_u_setting_dlg> m_media;
+
+    // Video channel.
+    std::shared_ptr<c_tcp_sock> m_videoSocket;
+    mt_queue<CQUEUE_MESSAGE> m_videoQueue;
+    std::shared_ptr<c_wait_object> m_videoWait;
+    std::unique_ptr<SocketChannel> m_videoChannel;
+    std::unique_ptr<c_video_picture_path> m_picturePath;
+    c_video_msg_dispatcher m_dispatcher{this};
+    // Pictures emitted but not yet shown: the display skips all but the newest, so a busy
+    // GUI never builds a backlog.
+    std::atomic<int> m_picturesInFlight{0};
+
+    // Display.
+    c_video_canvas m_canvas;
+    display_geometry m_geometry;
+    QSize m_remoteSize;
 };

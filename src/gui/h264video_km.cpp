@@ -1,0 +1,157 @@
+// The keyboard/mouse side of the main window: session set-up, privilege, input capture.
+
+#include "h264video.h"
+#include "ui_H264Video.h"
+
+#include "c_input_capture.h"
+#include "c_ui_u_setting_dlg.h"
+#include "km/c_km_session.h"
+#include "video/c_video_picture_path.h"
+#include "launch/LaunchParams.h"
+#include "logging/log.h"
+
+#include <QMessageBox>
+
+// Keyboard/mouse first (its failure ends the program), then the media dialog, which opens
+// the media channel whose send thread carries the keyboard/mouse frames, then video.
+bool H264Video::start_device_session()
+{
+    if (!open_km())
+        return false;
+    open_media();
+    if (!open_video())
+        return false;
+    m_km->start_keep_alive();
+    return true;
+}
+
+bool H264Video::open_km()
+{
+    m_km = std::make_unique<c_km_session>(*this, m_translator, this);
+    set_privilege_actions();
+    m_capture = std::make_unique<c_input_capture>(*m_km, &m_translator, this, ui->label);
+    connect(m_capture.get(), &c_input_capture::signal_mouse_show_changed, this, [this](bool shown) {
+        ui->actionMouseHide->setIcon(QIcon(c_input_capture::mouse_show_icon(shown)));
+        ui->actionMouseHide->setToolTip(c_input_capture::mouse_show_tip(shown));
+    });
+    if (!m_km->create_km_socket(para.ip, static_cast<std::uint16_t>(para.portKM), this)) {
+        QMessageBox::information(this, QStringLiteral("Error"), QStringLiteral("KM connect error."),
+                                 QMessageBox::Ok);
+        return false;
+    }
+    return true;
+}
+
+void H264Video::set_privilege_actions()
+{
+    c_km_privilege::actions actions;
+    actions.set_grab_icon = [this](bool canGrab) {
+        // The grab button is usable once the device has told us where we stand.
+        ui->actionGrab->setEnabled(true);
+        ui->actionGrab->setIcon(QIcon(canGrab ? QStringLiteral(":/image/Resources/privCanGrab.png")
+                                              : QStringLiteral(":/image/Resources/privCannotGrab.png")));
+    };
+    actions.ask_give_up = [this] {
+        const auto answer = QMessageBox::question(
+            this, QString(), QStringLiteral("do you want to giveUp privWrite"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer == QMessageBox::Yes)
+            return c_km_privilege::give_up_answer::yes;
+        if (answer == QMessageBox::No)
+            return c_km_privilege::give_up_answer::no;
+        return c_km_privilege::give_up_answer::closed;
+    };
+    m_km->set_privilege_actions(std::move(actions));
+}
+
+void H264Video::open_media()
+{
+    m_media = std::make_unique<c_ui_u_setting_dlg>(this);
+    m_media->set_net_syncer(this);
+}
+
+std::uint8_t H264Video::HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
+                                  std::uint32_t lengthField, std::uint32_t bodyLength)
+{
+    if (m_km && m_km->is_km_receiver(sender)) {
+        HandleKMData(sender, body, lengthField, bodyLength);
+        return kHandled;
+    }
+    const std::uint8_t result = m_dispatcher.dispatch(body, bodyLength);
+    // A fragment that could not be taken leaves a hole in the picture it belongs to.
+    if (result == kRefused && bodyLength > 0 && body[0] == 6 && m_picturePath)
+        m_picturePath->discard_partial();
+    return result;
+}
+
+void H264Video::HandleKMData(const void *sender, const unsigned char *body, uint lengthField,
+                             uint bodyLength)
+{
+    m_km->HandleKMData(sender, body, lengthField, bodyLength);
+}
+
+void H264Video::on_led_report(std::uint8_t bits)
+{
+    if (m_km)
+        m_km->led().apply_led_bits(bits);
+}
+
+bool H264Video::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_capture && m_capture->filter_event(watched, event))
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void H264Video::on_slot_mouse_align()
+{
+    if (m_km)
+        m_km->mouse().align_mouse();
+}
+
+void H264Video::on_slot_mouseShow()
+{
+    if (m_capture)
+        m_capture->toggle_mouse_show();
+}
+
+void H264Video::on_slot_grabPriv()
+{
+    if (m_km)
+        m_km->on_slot_grabPriv();
+}
+
+void H264Video::on_slot_u_setting_show()
+{
+    if (!m_media)
+        return;
+    m_media->show();
+    m_media->raise();
+    m_media->activateWindow();
+}
+
+void H264Video::update_mouse_geometry()
+{
+    if (!m_km)
+        return;
+    ::picture_geometry geometry;
+    geometry.imageWidth = m_geometry.shownWidth;
+    geometry.imageHeight = m_geometry.shownHeight;
+    geometry.scaleX = m_geometry.xRatio;
+    geometry.scaleY = m_geometry.yRatio;
+    geometry.remoteWidth = m_remoteSize.width();
+    geometry.remoteHeight = m_remoteSize.height();
+    m_km->mouse().set_geometry(QPoint(m_geometry.offsetX, m_geometry.offsetY), geometry);
+}
+
+void H264Video::mark_window_resized()
+{
+    if (m_km)
+        m_km->mouse().request_align();
+}
+
+void H264Video::restart_mouse_sampling()
+{
+    if (m_km && m_km->mouse().sampler().is_active())
+        m_km->mouse().start_sampling();
+}
