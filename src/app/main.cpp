@@ -37,6 +37,9 @@ int main(int argc, char *argv[])
     apply_style_sheet(app);
 
     H264Video window(nullptr, {});
+    // The device could not be reached; the user has been told.
+    if (window.start_failed())
+        return 0;
     window.setWindowTitle(launch_window_title(para));
     window.setMouseTracking(true);
     window.show();
