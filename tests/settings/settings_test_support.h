@@ -21,13 +21,20 @@ public:
         return log;
     }
 
-    std::size_t mark() const { return text().size(); }
-
-    // What was logged after `mark`.
-    std::string since(std::size_t mark) const
+    // Everything logged so far.
+    std::string text() const
     {
-        const std::string all = text();
-        return mark < all.size() ? all.substr(mark) : std::string();
+        std::string all;
+        const QDir dir(m_dir.path());
+        for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
+            all += read_file(dir.filePath(name)).toStdString();
+        return all;
+    }
+
+    static QByteArray read_file(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
 private:
@@ -42,35 +49,21 @@ private:
         manager->start();
     }
 
-    std::string text() const
-    {
-        std::string all;
-        const QDir dir(m_dir.path());
-        for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
-            QFile file(dir.filePath(name));
-            if (file.open(QIODevice::ReadOnly))
-                all += file.readAll().toStdString();
-        }
-        return all;
-    }
-
     QTemporaryDir m_dir;
 };
 
 // Logged lines since construction, for EXPECT_THAT(log.text(), HasSubstr(...)).
 class log_since {
 public:
-    log_since() : m_mark(settings_log::instance().mark()) {}
-    std::string text() const { return settings_log::instance().since(m_mark); }
+    std::string text() const { return settings_log::instance().text().substr(m_mark); }
 
 private:
-    std::size_t m_mark;
+    std::size_t m_mark = settings_log::instance().text().size();
 };
 
 inline QByteArray read_all(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return settings_log::read_file(path);
 }
 
 inline void write_all(const QString &path, const QByteArray &data)

@@ -51,17 +51,6 @@ TEST_F(ConfigFile, SaveChangesOnlyTheMouseRate)
     EXPECT_EQ(rate, 80);
 }
 
-TEST_F(ConfigFile, SaveKeepsContentOfAFileIndentedOtherwise)
-{
-    write_all(path(), "<settings><a x=\"1\"/><mouseRate> 20 </mouseRate><b>text</b></settings>");
-    EXPECT_TRUE(save_config_rate(path(), 100));
-    EXPECT_EQ(read_all(path()).toStdString(), "<settings>\n"
-                                               "    <a x=\"1\"/>\n"
-                                               "    <mouseRate>100</mouseRate>\n"
-                                               "    <b>text</b>\n"
-                                               "</settings>\n");
-}
-
 TEST_F(ConfigFile, MissingOrBrokenFilesKeepTheRateAndAreNeverCreated)
 {
     int rate = 50;
