@@ -68,8 +68,8 @@ bool c_sim_device::start(QString &error)
     stream.gopSeconds = m_options.gopSeconds;
     stream.threads = m_options.encoderThreads;
     m_stream = std::make_unique<c_stream_thread>(stream, m_screen);
-    connect(m_stream.get(), &c_stream_thread::signal_picture, this, &c_sim_device::on_picture,
-            Qt::QueuedConnection);
+    connect(m_stream.get(), &c_stream_thread::signal_picture_ready, this,
+            &c_sim_device::on_picture_ready, Qt::QueuedConnection);
     m_stream->start();
 
     m_statsStart = std::chrono::steady_clock::now();

@@ -71,7 +71,8 @@ private:
     void on_new_connection(kind channel);
     void on_ready_read(c_sim_connection *connection);
     void on_disconnected(c_sim_connection *connection);
-    void on_picture(const QByteArray &picture, bool keyFrame, quint64 number);
+    void on_picture_ready();
+    void send_picture(const encoded_picture &picture);
     void on_stats_timer();
     bool read_frames(c_sim_connection *connection);
     void handle_frame(c_sim_connection *connection, const std::uint8_t *body, std::size_t length);
@@ -99,6 +100,7 @@ private:
     std::uint8_t m_leds = 0;
     int m_offsetX = 0;
     int m_offsetY = 0;
+    encoded_picture m_picture;
     std::vector<std::uint8_t> m_videoScratch;
     QTimer m_statsTimer;
     std::string m_statsLine = "no figures yet";

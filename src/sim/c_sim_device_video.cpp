@@ -82,13 +82,18 @@ void c_sim_device::handle_position(c_sim_connection *connection, const std::uint
               << (ok ? "success" : "fail") << ", offset " << m_offsetX << "," << m_offsetY;
 }
 
-void c_sim_device::on_picture(const QByteArray &picture, bool keyFrame, quint64 number)
+void c_sim_device::on_picture_ready()
 {
-    const auto *data = reinterpret_cast<const std::uint8_t *>(picture.constData());
+    while (m_stream && m_stream->take_picture(m_picture))
+        send_picture(m_picture);
+}
+
+void c_sim_device::send_picture(const encoded_picture &picture)
+{
     for (c_sim_connection *video : connections(kind::video)) {
         if (!video->loggedIn || !video->open())
             continue;
-        if (video->waitingForKey && !keyFrame)
+        if (video->waitingForKey && !picture.keyFrame)
             continue;
         if (video->pending_bytes() > kMaxVideoBacklog) {
             // A viewer that does not read: leave pictures out and restart it at a key frame.
@@ -100,13 +105,10 @@ void c_sim_device::on_picture(const QByteArray &picture, bool keyFrame, quint64 
             continue;
         }
         m_videoScratch.clear();
-        video->framer->append_picture(data, static_cast<std::size_t>(picture.size()), m_videoScratch);
+        video->framer->append_picture(picture.bytes.data(), picture.bytes.size(), m_videoScratch);
         video->send_raw(m_videoScratch.data(), m_videoScratch.size());
         video->waitingForKey = false;
     }
-    (void)number;
-    if (m_stream)
-        m_stream->picture_done();
 }
 
 void c_sim_device::update_stream_viewers()

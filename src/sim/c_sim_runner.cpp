@@ -2,13 +2,20 @@
 
 #include "c_sim_control.h"
 #include "c_sim_device.h"
+#include "logging/log.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <chrono>
 
 c_sim_runner::c_sim_runner(const c_sim_options &options) : m_options(options)
 {
     m_thread.setObjectName(QStringLiteral("sim-device"));
-    m_anchor.moveToThread(&m_thread);
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_wake = std::make_unique<QSocketNotifier>(m_wakeFd, QSocketNotifier::Read);
+    QObject::connect(m_wake.get(), &QSocketNotifier::activated, m_wake.get(), [this] { serve(); });
+    m_wake->moveToThread(&m_thread);
 }
 
 c_sim_runner::~c_sim_runner()
@@ -19,15 +26,45 @@ c_sim_runner::~c_sim_runner()
             delete m_device;
             m_control = nullptr;
             m_device = nullptr;
+            m_wake->setEnabled(false);
         });
         m_thread.quit();
         m_thread.wait();
     }
+    m_wake.reset();
+    ::close(m_wakeFd);
 }
 
-void c_sim_runner::on_device_thread(const std::function<void()> &work)
+void c_sim_runner::on_device_thread(std::function<void()> work)
 {
-    QMetaObject::invokeMethod(&m_anchor, work, Qt::BlockingQueuedConnection);
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_work = std::move(work);
+    m_done = false;
+    const std::uint64_t one = 1;
+    if (::write(m_wakeFd, &one, sizeof one) != sizeof one)
+        TLOG_ERROR << "sim runner: cannot wake the device thread";
+    // The device thread never blocks; a long wait means a hang worth a log line.
+    while (!m_doneChanged.wait_for(hold, std::chrono::seconds(5), [this] { return m_done; }))
+        TLOG_WARN << "sim runner: the device thread has been busy for 5 s";
+}
+
+void c_sim_runner::serve()
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(m_wakeFd, &count, sizeof count);
+    std::function<void()> work;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        work.swap(m_work);
+    }
+    if (!work)
+        return;
+    work();
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_done = true;
+    }
+    m_doneChanged.notify_all();
 }
 
 bool c_sim_runner::start(QString &error)

@@ -3,11 +3,14 @@
 #include "c_sim_connection.h"
 #include "c_sim_options.h"
 
-#include <QObject>
+#include <QSocketNotifier>
 #include <QThread>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 class c_sim_device;
@@ -39,11 +42,19 @@ public:
                          int timeoutMs);
 
 private:
-    void on_device_thread(const std::function<void()> &work);
+    // Runs `work` on the device's thread and waits until it has run. The hand-over goes
+    // through a mutex and an eventfd (no Qt object is shared between the threads).
+    void on_device_thread(std::function<void()> work);
+    void serve(); // device thread
 
     c_sim_options m_options;
     QThread m_thread;
-    QObject m_anchor; // lives on m_thread: the target of the blocking calls
+    int m_wakeFd = -1;
+    std::unique_ptr<QSocketNotifier> m_wake; // lives on m_thread
+    std::mutex m_lock;
+    std::condition_variable m_doneChanged;
+    std::function<void()> m_work;
+    bool m_done = true;
     c_sim_device *m_device = nullptr;
     c_sim_control *m_control = nullptr;
     std::uint16_t m_ports[3] = {};

@@ -9,8 +9,8 @@
 
 namespace {
 
-// Pictures the event loop may owe before ticks are left out.
-constexpr int kMaxPending = 3;
+// Pictures the event loop may leave untaken before ticks are left out.
+constexpr std::size_t kMaxPending = 3;
 
 double ms(std::chrono::steady_clock::duration d)
 {
@@ -54,6 +54,43 @@ bool c_stream_thread::wait_until(std::chrono::steady_clock::time_point deadline)
     return m_running.load();
 }
 
+bool c_stream_thread::queue_full()
+{
+    std::lock_guard<std::mutex> hold(m_queueLock);
+    return m_ready.size() >= kMaxPending;
+}
+
+// Swaps the encoder's output into the queue; `bytes` comes back with a spare buffer.
+void c_stream_thread::queue_picture(std::vector<std::uint8_t> &bytes, bool keyFrame,
+                                    std::uint64_t number)
+{
+    std::lock_guard<std::mutex> hold(m_queueLock);
+    encoded_picture picture;
+    picture.bytes.swap(bytes);
+    picture.keyFrame = keyFrame;
+    picture.number = number;
+    m_ready.push_back(std::move(picture));
+    if (!m_spare.empty()) {
+        bytes.swap(m_spare.back());
+        m_spare.pop_back();
+    }
+}
+
+bool c_stream_thread::take_picture(encoded_picture &out)
+{
+    std::lock_guard<std::mutex> hold(m_queueLock);
+    if (m_ready.empty())
+        return false;
+    encoded_picture &front = m_ready.front();
+    out.bytes.swap(front.bytes);
+    out.keyFrame = front.keyFrame;
+    out.number = front.number;
+    if (m_spare.size() <= kMaxPending)
+        m_spare.push_back(std::move(front.bytes)); // the taker's previous buffer
+    m_ready.pop_front();
+    return true;
+}
+
 stream_stats c_stream_thread::take_stats()
 {
     std::lock_guard<std::mutex> hold(m_statsLock);
@@ -88,7 +125,7 @@ void c_stream_thread::run()
             next = clock::now() + interval; // far behind: do not try to catch up
         if (m_viewers.load() == 0)
             continue; // nobody watches: spare the CPU
-        if (m_pending.load() >= kMaxPending) {
+        if (queue_full()) {
             std::lock_guard<std::mutex> hold(m_statsLock);
             ++m_stats.skipped;
             continue;
@@ -120,9 +157,7 @@ void c_stream_thread::run()
                 m_stats.keyMsTotal += encodeMs;
             }
         }
-        m_pending.fetch_add(1);
-        emit signal_picture(QByteArray(reinterpret_cast<const char *>(encoded.data()),
-                                       static_cast<qsizetype>(encoded.size())),
-                            key, number);
+        queue_picture(encoded, key, number);
+        emit signal_picture_ready();
     }
 }

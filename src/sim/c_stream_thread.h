@@ -2,14 +2,15 @@
 
 #include "c_screen_state.h"
 
-#include <QByteArray>
 #include <QThread>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <vector>
 
 // Encoding figures since the last take_stats().
 struct stream_stats {
@@ -25,10 +26,18 @@ struct stream_stats {
     double keyMsTotal = 0;
 };
 
+// One encoded picture (Annex B bytes).
+struct encoded_picture {
+    std::vector<std::uint8_t> bytes;
+    bool keyFrame = false;
+    std::uint64_t number = 0;
+};
+
 // The remote screen's stream: at the frame rate it renders the screen state and encodes it
-// as H.264, then hands the picture to the device's event loop by the queued signal
-// signal_picture. It never waits on the event loop: when pictures pile up undelivered it
+// as H.264, queues the picture and tells the device's event loop by the queued signal
+// signal_picture_ready. It never waits on the event loop: when pictures pile up untaken it
 // leaves ticks out instead of queueing more (skipping an encode never breaks the stream).
+// Picture buffers go round between the thread and the taker and are reused.
 class c_stream_thread : public QThread {
     Q_OBJECT
 public:
@@ -51,32 +60,37 @@ public:
     void request_key_frame() { m_keyWanted.store(true); }
     // Logged-in video viewers; with none the thread renders and encodes nothing. Any thread.
     void set_viewers(int count) { m_viewers.store(count); }
-    // The event loop calls this once per signal_picture it has handled.
-    void picture_done() { m_pending.fetch_sub(1); }
+    // Takes the oldest queued picture into `out`; `out`'s previous buffer goes back to the
+    // thread for reuse. False when none is queued. Any thread.
+    bool take_picture(encoded_picture &out);
     // Figures since the previous call. Any thread.
     stream_stats take_stats();
     // False when the encoder could not be opened (run() ended at once).
     bool encoder_ok() const { return m_encoderOk.load(); }
 
 signals:
-    // One encoded picture (Annex B), on the device's event loop through a queued connection.
-    void signal_picture(QByteArray picture, bool keyFrame, quint64 number);
+    // A picture was queued (connect with a queued connection; take with take_picture).
+    void signal_picture_ready();
 
 protected:
     void run() override;
 
 private:
     bool wait_until(std::chrono::steady_clock::time_point deadline);
+    bool queue_full();
+    void queue_picture(std::vector<std::uint8_t> &bytes, bool keyFrame, std::uint64_t number);
 
     const config m_config;
     c_screen_state &m_state;
     std::atomic<bool> m_running{true};
     std::atomic<bool> m_keyWanted{false};
-    std::atomic<int> m_pending{0};
     std::atomic<int> m_viewers{0};
     std::atomic<bool> m_encoderOk{true};
     std::mutex m_wakeLock;
     std::condition_variable m_wake;
+    std::mutex m_queueLock;
+    std::deque<encoded_picture> m_ready;
+    std::vector<std::vector<std::uint8_t>> m_spare;
     std::mutex m_statsLock;
     stream_stats m_stats;
 };
