@@ -70,6 +70,8 @@ void H264Video::build_shell()
     ui->label->installEventFilter(this);
 
     load_settings();
+    // The style sheet colours the label; its palette shows that only once polished.
+    ui->label->ensurePolished();
     m_marginColour = ui->label->palette().window().color();
 
     resize(ui->toolBar->width() + 800, 600);
