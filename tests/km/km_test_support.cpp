@@ -42,7 +42,7 @@ private:
     QApplication *m_app = nullptr;
 };
 
-const auto *g_environment = ::testing::AddGlobalTestEnvironment(new application_environment);
+[[maybe_unused]] const auto *g_environment = ::testing::AddGlobalTestEnvironment(new application_environment);
 
 } // namespace
 
