@@ -1,0 +1,412 @@
+#include "media/c_u_media_session.h"
+
+#include "logging/log.h"
+#include "media/u_packets.h"
+#include "protocol/frame.h"
+#include "protocol/login_message.h"
+#include "thread/c_read_disk_thread.h"
+#include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
+#include "tools/socket/SocketChannel.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+#include "tools/socket/u/c_socket_send_u.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <cerrno>
+#include <limits>
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 2000;
+constexpr std::uint8_t kUnit = 1;
+constexpr std::uint8_t kOk = c_abs_net_handler::kHandled;
+
+} // namespace
+
+// The receive thread holds the handler by a shared pointer and may in principle outlive the
+// session; this proxy is what it holds, and shutdown() cuts it off.
+class c_u_media_session::handler_proxy : public c_abs_net_handler {
+public:
+    explicit handler_proxy(c_u_media_session *session) : m_session(session) {}
+
+    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
+                           std::uint32_t lengthField, std::uint32_t bodyLength) override
+    {
+        QMutexLocker lock(&m_lock);
+        return m_session ? m_session->HandleMsg(sender, body, lengthField, bodyLength) : kOk;
+    }
+    // Waits for a HandleMsg in progress.
+    void detach()
+    {
+        QMutexLocker lock(&m_lock);
+        m_session = nullptr;
+    }
+
+private:
+    QMutex m_lock;
+    c_u_media_session *m_session;
+};
+
+c_u_media_session::c_u_media_session(settings config) : m_config(std::move(config)) {}
+
+c_u_media_session::~c_u_media_session()
+{
+    shutdown();
+}
+
+std::int64_t c_u_media_session::now_ms() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               m_config.now().time_since_epoch())
+        .count();
+}
+
+int c_u_media_session::seconds_since_map() const
+{
+    return static_cast<int>((now_ms() - m_mapClockMs.load()) / 1000);
+}
+
+std::shared_ptr<c_read_write_disk_sector_win> c_u_media_session::disk() const
+{
+    QMutexLocker lock(&m_stateLock);
+    return m_disk;
+}
+
+bool c_u_media_session::open_channel(const std::string &ip, std::uint16_t port,
+                                     std::uint32_t userID)
+{
+    m_socket = std::make_shared<c_tcp_sock>();
+    m_socket->init();
+    m_socket->set_remote_addr(ip.c_str(), port);
+    const bool connected = m_socket->create_sock(nullptr, 0, kConnectTimeoutMs) == 1;
+    if (!connected)
+        TLOG_ERROR << "vm connect to " << ip << ':' << port << " failed";
+
+    m_proxy = std::make_shared<handler_proxy>(this);
+    m_channel = std::make_shared<SocketChannel>(SocketThreadFactory::kMedia, m_socket, &m_queue,
+                                                m_waitObject, m_proxy);
+    if (m_channel->valid())
+        m_channel->start(QThread::HighestPriority, QThread::HighestPriority);
+    else
+        TLOG_ERROR << "vm channel threads missing";
+    m_queue.append(make_login_message(userID));
+    TLOG_INFO << "vm send userID";
+    return connected;
+}
+
+void c_u_media_session::set_syncer(c_net_syncer *syncer)
+{
+    if (!m_channel)
+        return;
+    if (auto sender = std::dynamic_pointer_cast<c_socket_send_u>(m_channel->send_thread()))
+        sender->set_syncer(syncer);
+}
+
+bool c_u_media_session::map(const QString &source, bool readOnly)
+{
+    if (source.isEmpty()) {
+        TLOG_ERROR << "c_ui_u_setting_dlg::c_ui_u_setting_dlg curLogicPath.empty()";
+        return false;
+    }
+    if (m_mapped) {
+        TLOG_WARN << "map while mapped ignored: " << source;
+        return false;
+    }
+    auto disk = std::make_shared<c_read_write_disk_sector_win>();
+    disk->setInteractiveAuth(m_config.interactiveAuth);
+    {
+        QMutexLocker lock(&m_stateLock);
+        m_disk = disk;
+    }
+    if (!disk->openDisk(source, readOnly) || !disk->isOpen()) {
+        TLOG_ERROR << "err onMap_openLocalDisk " << source;
+        return false;
+    }
+    auto reader = make_thread<c_read_disk_thread>(&m_queue, disk);
+    reader->start(QThread::InheritPriority);
+    {
+        QMutexLocker lock(&m_stateLock);
+        m_reader = reader;
+    }
+    m_queue.append(make_u_map_pak(kUnit, 0x00, 0));
+    QThread::msleep(static_cast<unsigned long>(m_config.mapPauseMs));
+    // A source that cannot be written is announced read-only: writes to it would be lost.
+    const bool announceReadOnly = readOnly || disk->isReadOnly();
+    m_queue.append(make_u_map_pak(
+        kUnit, kUMapFlagMap | (announceReadOnly ? kUMapFlagReadOnly : 0), disk->sectorCount()));
+
+    m_progressDone = false;
+    m_progressShownDone = false;
+    m_readSectors = 0;
+    m_progress = 0;
+    m_idle = false;
+    m_mapClockMs = now_ms();
+    m_readClockMs = now_ms();
+    m_mapped = true;
+    enqueue_request_status();
+    return true;
+}
+
+void c_u_media_session::stop_reader()
+{
+    std::shared_ptr<c_read_disk_thread> reader;
+    {
+        QMutexLocker lock(&m_stateLock);
+        reader = std::move(m_reader);
+        m_reader.reset();
+    }
+    if (!reader)
+        return;
+    reader->stop();
+    // Bounded: a reader stuck in a slow read adds nothing once it returns (it checks its
+    // flag before every message) and is deleted when it ends.
+    if (!reader->wait(QDeadlineTimer(m_config.readerStopWaitMs)))
+        TLOG_WARN << "disk reader still reading after " << m_config.readerStopWaitMs << " ms";
+}
+
+void c_u_media_session::unmap()
+{
+    stop_reader();
+    {
+        // Under the wait object's mutex, so that the send thread never takes the unmap
+        // queued below for the frame whose answer it was waiting for.
+        QMutexLocker lock(&m_waitObject->mutex);
+        m_queue.clear();
+    }
+    const std::shared_ptr<c_read_write_disk_sector_win> mapped = disk();
+    m_queue.append(make_u_map_pak(kUnit, 0x00, mapped ? mapped->sectorCount() : 0));
+    if (mapped)
+        mapped->closeDisk();
+    m_progressDone = false;
+    m_progressShownDone = false;
+    m_idle = false;
+    m_mapped = false;
+}
+
+void c_u_media_session::wait_until_sent(int timeoutMs)
+{
+    if (!m_socket || !m_socket->has_socket())
+        return; // nothing would answer
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!m_queue.isEmpty() && !deadline.hasExpired())
+        QThread::msleep(10);
+}
+
+void c_u_media_session::shutdown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    if (m_channel) {
+        m_queue.append(make_u_map_pak(kUnit, 0x00, 0));
+        wait_until_sent(m_config.closeWaitMs);
+        m_channel->stop();
+    }
+    if (m_proxy)
+        m_proxy->detach();
+    m_queue.clear();
+    m_channel.reset();
+    m_socket.reset();
+    stop_reader();
+    if (const auto mapped = disk())
+        mapped->closeDisk();
+    m_mapped = false;
+}
+
+void c_u_media_session::ask_tick()
+{
+    if (!m_idle)
+        return;
+    if (++m_idleTicks > kIdleTicks) {
+        enqueue_request_status();
+        m_idle = false;
+    }
+}
+
+bool c_u_media_session::progress_tick()
+{
+    if (m_progressShownDone)
+        return false;
+    if (!m_progressDone && now_ms() - m_readClockMs.load() > kProgressIdle.count()) {
+        m_progress = 100;
+        m_progressDone = true;
+    }
+    // A read instruction may have completed the progress since the last tick: that
+    // completion is still shown once, then the figures stay as they are.
+    if (m_progressDone)
+        m_progressShownDone = true;
+    return true;
+}
+
+const drive_list &c_u_media_session::refresh_drives()
+{
+    m_drives = list_removable_drives(m_images);
+    return m_drives;
+}
+
+void c_u_media_session::add_image(const QString &path)
+{
+    if (!path.isEmpty() && !m_images.contains(path))
+        m_images << path;
+}
+
+void c_u_media_session::enqueue_request_status()
+{
+    m_queue.append(make_u_ask_pak(kUnit, 0));
+    m_idleTicks = 0;
+    TLOG_INFO << "enqueue request status package";
+}
+
+void c_u_media_session::request_read(std::uint32_t start, std::uint16_t count)
+{
+    {
+        QMutexLocker lock(&m_stateLock);
+        if (m_reader)
+            m_reader->addReadRequest(start, count);
+    }
+    if (m_progressDone)
+        return;
+    const int total = m_readSectors.fetch_add(count) + count;
+    m_readClockMs = now_ms();
+    int progress = static_cast<int>(total / static_cast<double>(kProgressSectors) * 100.0);
+    if (progress >= 99)
+        progress = 100;
+    if (total >= kProgressSectors) {
+        progress = 100;
+        m_progressDone = true;
+    }
+    m_progress = progress;
+}
+
+std::uint8_t c_u_media_session::HandleMsg(c_socket_thread * /*sender*/, const std::uint8_t *body,
+                                          std::uint32_t /*lengthField*/,
+                                          std::uint32_t bodyLength)
+{
+    if (body == nullptr || bodyLength == 0) {
+        TLOG_ERROR << "short media message, length=" << bodyLength;
+        return kHandled;
+    }
+    const std::uint8_t type = body[0];
+    // A device body shorter than its type's fields is answered without reading past it.
+    auto too_short = [&](std::uint32_t needed) {
+        if (bodyLength >= needed)
+            return false;
+        TLOG_ERROR << "short media message, type=" << type << ",length=" << bodyLength;
+        return true;
+    };
+    switch (type) {
+    case kUTypeUserId:
+        if (!too_short(2))
+            TLOG_INFO << "vm,, recv userID ack,value=" << body[1];
+        return kHandled;
+    case kUTypeMap:
+        if (too_short(3))
+            return kHandled;
+        if (body[2] != 0)
+            TLOG_ERROR << "err map ack_err";
+        else
+            TLOG_INFO << "==========mapOrUnmap ack_ok";
+        return kHandled;
+    case kUTypeAsk:
+        return too_short(8) ? kOk : handle_instruction(body);
+    case kUTypeReadData:
+        return too_short(3) ? kOk : handle_read_answer(body);
+    case kUTypePak10:
+        return too_short(8) ? kOk : handle_write_data(body, bodyLength);
+    default:
+        return kHandled;
+    }
+}
+
+std::uint8_t c_u_media_session::handle_instruction(const std::uint8_t *body)
+{
+    const std::uint8_t mode = body[1];
+    const std::uint32_t start = read_be32(body + 2);
+    const std::uint16_t count = read_be16(body + 6);
+    if (mode == 1) {
+        TLOG_INFO << "ask ack= I want to read:" << count << " from " << start;
+        request_read(start, count);
+        return kHandled;
+    }
+    if (mode == 2) {
+        TLOG_INFO << "xxx ask ack write,start=" << start << ",count=" << count;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            m_queue.append(make_u_pak10(kUnit, static_cast<std::uint16_t>(i), i + 1 == count));
+            TLOG_INFO << "xxx enque pak10,offset=" << i << ",count=" << count;
+        }
+        return kHandled;
+    }
+    if (!m_mapped)
+        return kHandled;
+    TLOG_INFO << "ask ack= I want nothing";
+    m_idle = true;
+    return kHandled;
+}
+
+std::uint8_t c_u_media_session::handle_read_answer(const std::uint8_t *body)
+{
+    if (body[2] == 0 && body[1] != 0) {
+        // The head is still the pak_readData this answers (the send thread drops it later).
+        CQUEUE_MESSAGE head;
+        if (m_queue.copyFirst(head) && head.flag != 0)
+            enqueue_request_status();
+        TLOG_INFO << "readDisk_ack_ok";
+        return kHandled;
+    }
+    TLOG_ERROR << "err readDisk_ack_err, pack type: " << body[1] << ",pack result: " << body[2];
+    return kResend;
+}
+
+std::uint8_t c_u_media_session::handle_write_data(const std::uint8_t *body,
+                                                  std::uint32_t bodyLength)
+{
+    const std::uint32_t start = read_be32(body + 2);
+    const std::uint16_t index = read_be16(body + 6);
+    if (start == 0xFFFFFFFFu) {
+        TLOG_INFO << "got 0xffffffff start index";
+        return kResend;
+    }
+    if (bodyLength < 8 + kUSectorSize) {
+        TLOG_ERROR << "short media message, type=" << body[0] << ",length=" << bodyLength;
+        return kHandled;
+    }
+    TLOG_INFO << "xxx pak10 ack ok,get buf,start:" << start << ", offset" << index;
+    CQUEUE_MESSAGE head;
+    const bool hasHead = m_queue.copyFirst(head);
+    write_sector(start, index, body + 8, hasHead && u_frame_type(head) == kUTypePak10);
+    if (!hasHead || head.flag == 0)
+        return kHandled;
+    TLOG_INFO << "is last pak will resend";
+    enqueue_request_status();
+    return kHandled;
+}
+
+void c_u_media_session::write_sector(std::uint32_t start, std::uint16_t index,
+                                     const std::uint8_t *data, bool headIsPak10)
+{
+    const std::shared_ptr<c_read_write_disk_sector_win> target = disk();
+    // start + index must not wrap round to the first sectors of the disk.
+    const std::uint64_t sector = std::uint64_t{start} + index;
+    if (!target || sector > std::numeric_limits<std::uint32_t>::max() ||
+        !target->setPoint(static_cast<std::uint32_t>(sector))) {
+        TLOG_ERROR << "pak10 ack,writeDisk_setPoint err";
+        return;
+    }
+    // Data that answers no pak10 of this mapping (the queue was emptied by an unmap, and
+    // perhaps refilled by the next map) must not reach the disk now mapped.
+    if (!headIsPak10) {
+        TLOG_ERROR << "pak10 ack without a pending pak10 request, sector " << sector
+                   << " not written";
+        return;
+    }
+    std::uint32_t written = 0;
+    if (!target->writeDisk(data, kUSectorSize, written)) {
+        TLOG_ERROR << "pak10 ack,writeDisk_writeDisk err, error code is " << errno;
+        return;
+    }
+    if (written == kUSectorSize)
+        TLOG_INFO << "xxx1207 pak10 ack,writeDisk_OK";
+    else
+        TLOG_ERROR << "pak10 ack,writeDisk_writeDisk err,re_len!=512";
+}

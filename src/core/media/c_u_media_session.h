@@ -1,0 +1,149 @@
+#pragma once
+
+#include "protocol/c_abs_net_handler.h"
+#include "tools/disk/rw_disk/list_removable_drives.h"
+#include "tools/socket/c_wait_object.h"
+#include "tools/socket/mt_queue.h"
+
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class SocketChannel;
+class c_net_syncer;
+class c_read_disk_thread;
+class c_read_write_disk_sector_win;
+class c_socket_send_u;
+class c_tcp_sock;
+
+// Timing and environment of a c_u_media_session; tests shorten the pauses and set the clock.
+struct u_media_settings {
+    int mapPauseMs = 200;        // between the unmap and the map that follows it
+    int closeWaitMs = 500;       // longest wait for the final unmap to be answered
+    int readerStopWaitMs = 3000; // longest wait for a reader to end at unmap
+    bool interactiveAuth = true; // udisks2 may prompt (off in tests)
+    std::function<std::chrono::steady_clock::time_point()> now = [] {
+        return std::chrono::steady_clock::now();
+    };
+};
+
+// Everything the virtual media window does, without a widget: the media channel (socket,
+// queue, send and receive threads), the handler of the device's media messages, the mapped
+// disk with its reader, the idle re-ask and the progress figures. The window forwards its
+// slots and timers here and shows the figures.
+//
+// Threads: construction, open_channel, map, unmap, the *_tick calls, the drive list and
+// destruction run on the GUI thread; HandleMsg and request_read on the media receive thread.
+// The figures read by the GUI thread are atomics.
+class c_u_media_session : public c_abs_net_handler {
+public:
+    using settings = u_media_settings;
+
+    static constexpr int kProgressSectors = 30000;
+    static constexpr std::chrono::milliseconds kProgressIdle{5000};
+    static constexpr int kIdleTicks = 10; // re-ask after more than this many ask ticks
+
+    explicit c_u_media_session(settings config = {});
+    // shutdown().
+    ~c_u_media_session() override;
+    c_u_media_session(const c_u_media_session &) = delete;
+    c_u_media_session &operator=(const c_u_media_session &) = delete;
+
+    // Connects to the device's media port within 2000 ms, creates and starts the channel
+    // (kind 3, both threads at the highest priority) and queues the userID message. False
+    // when the connection failed: the channel is created all the same (its sends fail and
+    // time out). Call once.
+    bool open_channel(const std::string &ip, std::uint16_t port, std::uint32_t userID);
+    // Lets the keyboard/mouse syncer send through the media send thread (null detaches).
+    // The syncer must stay alive until it is detached or this session is shut down.
+    void set_syncer(c_net_syncer *syncer);
+
+    // Maps `source` (a device path or an image file): opens it, starts a reader, queues
+    // unmap(0), pauses mapPauseMs, queues map(flags, sectors) and the first pak_ask. The
+    // read-only flag goes out when asked for or when the source cannot be written. False,
+    // with nothing changed but the log, when the source is empty or does not open.
+    bool map(const QString &source, bool readOnly);
+    // Ends the mapping: stops the reader, empties the queue, queues unmap(sectors), closes
+    // the disk.
+    void unmap();
+    // The destruction sequence: final unmap(0), channel stopped, queue drained, reader
+    // stopped, disk closed. Harmless when repeated.
+    void shutdown();
+
+    // 50 ms: after a nothing-to-do answer, queues the next pak_ask after more than 10 ticks.
+    void ask_tick();
+    // 300 ms: completes the progress 5 s after the last read instruction. True when the
+    // window should show the figures (false once the progress was already complete).
+    bool progress_tick();
+
+    bool is_mapped() const { return m_mapped.load(); }
+    bool is_idle() const { return m_idle.load(); }
+    int progress() const { return m_progress.load(); }
+    bool progress_done() const { return m_progressDone.load(); }
+    int read_sectors() const { return m_readSectors.load(); }
+    // Whole seconds since the last map.
+    int seconds_since_map() const;
+
+    // The drive list: removable disks, TESSARACT_IMAGES and the images added here.
+    const drive_list &refresh_drives();
+    const drive_list &drives() const { return m_drives; }
+    void add_image(const QString &path);
+
+    // Media receive thread. Handles one device message; 0 = the head frame is answered,
+    // 5 = send the head frame again. Never reads past bodyLength.
+    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
+                           std::uint32_t lengthField, std::uint32_t bodyLength) override;
+    // Queues a pak_ask and restarts the idle tick count. Any thread.
+    void enqueue_request_status();
+    // A read instruction: hands it to the reader (if one runs) and counts it for the progress.
+    void request_read(std::uint32_t start, std::uint16_t count);
+
+    mt_queue<CQUEUE_MESSAGE> &queue() { return m_queue; }
+    const std::shared_ptr<SocketChannel> &channel() const { return m_channel; }
+    std::shared_ptr<c_read_write_disk_sector_win> disk() const;
+
+private:
+    class handler_proxy;
+
+    std::uint8_t handle_instruction(const std::uint8_t *body);
+    std::uint8_t handle_read_answer(const std::uint8_t *body);
+    std::uint8_t handle_write_data(const std::uint8_t *body, std::uint32_t length);
+    void write_sector(std::uint32_t start, std::uint16_t index, const std::uint8_t *data,
+                      bool headIsPak10);
+    void stop_reader();
+    void wait_until_sent(int timeoutMs);
+    std::int64_t now_ms() const;
+
+    settings m_config;
+    std::shared_ptr<c_tcp_sock> m_socket;
+    std::shared_ptr<SocketChannel> m_channel;
+    std::shared_ptr<handler_proxy> m_proxy;
+    mt_queue<CQUEUE_MESSAGE> m_queue;
+    std::shared_ptr<c_wait_object> m_waitObject = std::make_shared<c_wait_object>();
+
+    mutable QMutex m_stateLock; // guards m_disk and m_reader against the receive thread
+    std::shared_ptr<c_read_write_disk_sector_win> m_disk;
+    std::shared_ptr<c_read_disk_thread> m_reader;
+
+    drive_list m_drives;
+    QStringList m_images;
+    bool m_shutDown = false;
+
+    std::atomic<bool> m_mapped{false};
+    std::atomic<bool> m_idle{false};
+    std::atomic<int> m_idleTicks{0};
+    std::atomic<bool> m_progressDone{false};
+    bool m_progressShownDone = false; // GUI thread only
+    std::atomic<int> m_readSectors{0};
+    std::atomic<int> m_progress{0};
+    std::atomic<std::int64_t> m_mapClockMs{0};
+    std::atomic<std::int64_t> m_readClockMs{0};
+};

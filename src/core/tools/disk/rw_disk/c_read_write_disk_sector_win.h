@@ -1,0 +1,94 @@
+#pragma once
+
+#include "tools/disk/rw_disk/unique_fd.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <shared_mutex>
+
+// Raw, sector-addressed access to the disk the remote computer sees as its USB disk. The
+// source is either a whole block device ("/dev/sdb"; a partition path maps its whole disk)
+// or a disk image file. Opening a block device unmounts its mounted partitions first and
+// then claims it exclusively, so the local system stops using it; closing re-reads its
+// partition table so the desktop sees what the remote computer wrote. A sector is always
+// 512 bytes; sector numbers are absolute on the whole disk.
+//
+// Threads: open and close run on the GUI thread; setPoint/readDisk run on the disk reader
+// thread and setPoint/writeDisk on the media receive thread. The media protocol never has a
+// read and a write outstanding together, so the stored position is not contended. An
+// internal lock keeps close from releasing the descriptor under a transfer in flight: the
+// transfer finishes first.
+class c_read_write_disk_sector_win {
+public:
+    enum class source_kind { none, block_device, image_file };
+
+    c_read_write_disk_sector_win() = default;
+    ~c_read_write_disk_sector_win(); // closeDisk()
+    c_read_write_disk_sector_win(const c_read_write_disk_sector_win &) = delete;
+    c_read_write_disk_sector_win &operator=(const c_read_write_disk_sector_win &) = delete;
+
+    // Closes any earlier source, then opens `source` for sector access. readOnly opens it
+    // without write access; a source the user may not write (an image file without write
+    // permission, a write-protected card) is opened read-only as well (see isReadOnly).
+    // False, with one of the log lines "open disk failed!", "IOCTL_STORAGE_GET_DEVICE_NUMBER
+    // failed!", "FSCTL_LOCK_VOLUME failed!" (mounted and busy, claimed or locked by another
+    // program), "open phyHandle failed!" or "IOCTL_DISK_GET_LENGTH_INFO failed!", leaves the
+    // object Closed with nothing held.
+    bool openDisk(const QString &source, bool readOnly = false);
+    // Releases everything; harmless when nothing is open. Always true.
+    bool closeDisk();
+    bool isOpen() const { return m_opened.load(); }
+    bool isReadOnly() const { return m_readOnly.load(); }
+    source_kind kind() const { return m_kind; }
+
+    // Stores the position for the next transfer: byte offset sector x 512. False when
+    // Closed. A sector past the end is accepted; the transfer then comes up short.
+    bool setPoint(std::uint32_t sector);
+    // Reads `length` bytes at the stored position. False when Closed or when the read fails;
+    // `bytesRead` then holds what arrived. A read that reaches the end of the disk returns
+    // true with the smaller count: callers compare it with what they asked for.
+    bool readDisk(std::uint8_t *buffer, std::uint32_t length, std::uint32_t &bytesRead);
+    // Writes `length` bytes at the stored position. False, logged with "write dist error,
+    // error code is" and the system error code, when the write fails, when the object is
+    // read-only (EROFS) or when the range would run past the end of the disk (ENOSPC, nothing
+    // written). False without a log line when Closed.
+    bool writeDisk(const std::uint8_t *buffer, std::uint32_t length, std::uint32_t &bytesWritten);
+
+    // Disk length / 512, low 32 bits kept.
+    std::uint32_t sectorCount() const { return m_sectorCount.load(); }
+    std::uint32_t curSector() const { return m_curSector.load(); }
+    std::uint64_t sizeBytes() const { return m_sizeBytes.load(); }
+
+    // Whether udisks2 may show a polkit prompt (the viewer: yes; tests: no). Default true.
+    void setInteractiveAuth(bool interactive) { m_interactiveAuth = interactive; }
+
+private:
+    struct opened_source {
+        unique_fd fd;
+        bool readOnly = false;
+        std::uint64_t sizeBytes = 0;
+        QString wholeDisk; // kernel name of a block device, for the rescan on close
+    };
+
+    bool openBlockDevice(const QString &source, unsigned major, unsigned minor, bool readOnly,
+                         opened_source &out);
+    bool openImageFile(const QString &source, bool readOnly, opened_source &out);
+    bool unmountPartitions(const QString &wholeDisk);
+    unique_fd openWholeDisk(const QString &wholeDisk, bool &readOnly, bool &busy);
+    void rescanPartitions(const QString &wholeDisk);
+    void closeLocked();
+
+    mutable std::shared_mutex m_lock; // transfers shared, open and close exclusive
+    unique_fd m_fd;
+    source_kind m_kind = source_kind::none;
+    QString m_wholeDisk;
+    bool m_interactiveAuth = true;
+    std::atomic<bool> m_opened{false};
+    std::atomic<bool> m_readOnly{false};
+    std::atomic<std::uint32_t> m_curSector{0};
+    std::atomic<std::uint32_t> m_sectorCount{0};
+    std::atomic<std::uint64_t> m_sizeBytes{0};
+};

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "media/c_u_media_session.h"
+#include "protocol/c_abs_net_handler.h"
+
+#include <QDialog>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace Ui {
+class uSetingDialog;
+}
+class c_net_syncer;
+
+// The virtual media window: the user maps a removable drive or a disk image as the remote
+// computer's USB disk. The window is a view; the channel, the protocol and the disk belong to
+// its c_u_media_session, which keeps mapping, polling and transferring whether the window is
+// shown or hidden, until Unmap or destruction.
+//
+// Use (main window, GUI thread), after the keyboard/mouse channel exists:
+//     m_uDialog = new c_ui_u_setting_dlg(this);   // connects to para.ip : para.portMedia
+//     m_uDialog->set_net_syncer(this);            // keyboard/mouse frames ride its sender
+//     ...show()/activateWindow() from the toolbar...
+// Destroy the dialog (or call set_net_syncer(nullptr)) before the syncer is destroyed: with
+// the window as both parent and syncer, delete the dialog in the window's own destructor.
+class c_ui_u_setting_dlg : public QDialog, public c_abs_net_handler {
+    Q_OBJECT
+public:
+    // Where the media channel goes and how the session behaves; the default is the launch
+    // parameters' device.
+    struct options {
+        std::string ip;
+        std::uint16_t port = 0;
+        std::uint32_t userID = 0;
+        u_media_settings session;
+        bool modalNotices = true; // false: the connection notice does not block (tests)
+    };
+    static options launch_options();
+
+    // Builds the window, fills the drive list, connects the media channel (an information
+    // box when the device cannot be reached; the channel is created all the same), queues
+    // userID and starts the 1 s drive list refresh. GUI thread.
+    explicit c_ui_u_setting_dlg(QWidget *parent = nullptr);
+    c_ui_u_setting_dlg(const options &config, QWidget *parent);
+    // Sends the final unmap, stops the channel and the reader, closes the disk.
+    ~c_ui_u_setting_dlg() override;
+
+    // Hands the keyboard/mouse syncer to the media send thread (null detaches it).
+    void set_net_syncer(c_net_syncer *syncer);
+
+    // Media receive thread: the device's messages (see c_u_media_session::HandleMsg).
+    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
+                           std::uint32_t lengthField, std::uint32_t bodyLength) override;
+    void enqueue_request_status();
+    void request_read(std::uint32_t start, std::uint16_t count);
+
+    // Adds an image file to the drive list (what the "Image file..." button does after its
+    // file dialog) and selects it when nothing is mapped.
+    void add_image_file(const QString &path);
+
+    c_u_media_session &session() { return *m_session; }
+
+public slots:
+    void on_slot_map();
+    void on_slot_unmap();
+    void on_slot_enum_device();
+    void on_slot_add_image();
+    // The bodies of the 300 ms progress timer and the 50 ms ask timer.
+    void on_slot_progress_tick();
+    void on_slot_ask_tick();
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    void apply_texts();
+    void open_channel(const options &config);
+    void show_mapped(bool mapped);
+    void stop_timer(int &id);
+
+    std::unique_ptr<Ui::uSetingDialog> m_ui;
+    std::unique_ptr<c_u_media_session> m_session;
+    int m_enumTimer = 0;
+    int m_progressTimer = 0;
+    int m_askTimer = 0;
+};

@@ -1,0 +1,98 @@
+#include "../media/media_test_support.h"
+
+#include "media/u_packets.h"
+#include "protocol/frame.h"
+#include "thread/c_read_disk_thread.h"
+#include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
+
+#include <QDeadlineTimer>
+
+#include <gtest/gtest.h>
+
+using namespace media_test;
+using socket_test::eventually;
+using socket_test::log_lines_with;
+
+namespace {
+
+struct ReadDiskThread : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(disk->openDisk(image.path())); }
+    void TearDown() override
+    {
+        reader->stop();
+        EXPECT_TRUE(reader->wait(QDeadlineTimer(1000)));
+    }
+
+    test_image image{32};
+    std::shared_ptr<c_read_write_disk_sector_win> disk =
+        std::make_shared<c_read_write_disk_sector_win>();
+    mt_queue<CQUEUE_MESSAGE> queue;
+    std::shared_ptr<c_read_disk_thread> reader = make_thread<c_read_disk_thread>(&queue, disk);
+};
+
+struct read_pak {
+    std::uint32_t start;
+    std::uint16_t index;
+    bool last;
+    bytes data;
+};
+
+read_pak parse(const CQUEUE_MESSAGE &msg)
+{
+    const std::uint8_t *body = msg.buffer.get() + 11;
+    EXPECT_EQ(body[0], 0x09);
+    EXPECT_EQ(msg.length, 531u);
+    return {read_be32(body + 2), read_be16(body + 6), msg.flag != 0, bytes(body + 8, body + 520)};
+}
+
+} // namespace
+
+TEST_F(ReadDiskThread, ServesEachRequestAsItsSectorsInOrder)
+{
+    reader->addReadRequest(4, 3); // both added before the reader runs
+    reader->addReadRequest(20, 2);
+    reader->start();
+    ASSERT_TRUE(eventually([&] { return queue.size() == 5; }));
+    const std::vector<std::pair<std::uint32_t, std::uint16_t>> expected{
+        {4, 0}, {4, 1}, {4, 2}, {20, 0}, {20, 1}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const read_pak pak = parse(queue.takeFirst());
+        EXPECT_EQ(pak.start, expected[i].first);
+        EXPECT_EQ(pak.index, expected[i].second);
+        EXPECT_EQ(pak.last, i == 2 || i == 4) << i;
+        EXPECT_EQ(pak.data, image.sector(pak.start + pak.index)) << i;
+    }
+}
+
+TEST_F(ReadDiskThread, ShortReadQueuesNothingAndNamesBothSizes)
+{
+    const int shortReads = log_lines_with("err,readLocalDisk with size:1024,but wana size is:2048 (");
+    reader->start();
+    reader->addReadRequest(30, 4); // two sectors past the end of the image
+    reader->addReadRequest(0, 0);  // nothing to read
+    reader->addReadRequest(1, 1);  // served after the others
+    ASSERT_TRUE(eventually([&] { return queue.size() == 1; }));
+    EXPECT_EQ(parse(queue.first()).start, 1u);
+    EXPECT_EQ(log_lines_with("err,readLocalDisk with size:1024,but wana size is:2048 ("),
+              shortReads + 1);
+}
+
+TEST_F(ReadDiskThread, ClosedDiskSendsNothing)
+{
+    disk->closeDisk();
+    const int lines = log_lines_with("err ,readLocal Disk_setPoint,start=5 (");
+    reader->start();
+    reader->addReadRequest(5, 2);
+    ASSERT_TRUE(eventually(
+        [&] { return log_lines_with("err ,readLocal Disk_setPoint,start=5 (") == lines + 1; }));
+    EXPECT_TRUE(queue.isEmpty());
+}
+
+TEST_F(ReadDiskThread, StopEndsAnIdleReader)
+{
+    reader->start();
+    reader->stop();
+    EXPECT_TRUE(reader->wait(QDeadlineTimer(1000)));
+    reader->addReadRequest(0, 1); // after the stop: never served
+    EXPECT_TRUE(queue.isEmpty());
+}

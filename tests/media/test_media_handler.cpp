@@ -1,0 +1,228 @@
+#include "media_test_support.h"
+
+#include "media/c_u_media_session.h"
+#include "media/u_packets.h"
+#include "protocol/frame.h"
+#include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
+
+#include <gtest/gtest.h>
+
+using namespace media_test;
+using socket_test::log_lines_with;
+
+namespace {
+
+// A session without a channel: HandleMsg is called as the receive thread would, and the
+// queue shows exactly what it would send.
+struct MediaHandler : ::testing::Test {
+    MediaHandler()
+    {
+        settings.mapPauseMs = 0;
+        settings.interactiveAuth = false;
+        settings.now = [this] { return clock.now; };
+        session = std::make_unique<c_u_media_session>(settings);
+    }
+
+    std::uint8_t handle(const bytes &body)
+    {
+        return session->HandleMsg(nullptr, body.data(), 0, static_cast<std::uint32_t>(body.size()));
+    }
+    static bytes instruction(std::uint8_t mode, std::uint32_t start, std::uint16_t count)
+    {
+        bytes body{0x08, mode, 0, 0, 0, 0, 0, 0};
+        write_be32(body.data() + 2, start);
+        write_be16(body.data() + 6, count);
+        return body;
+    }
+    static bytes write_data(std::uint32_t start, std::uint16_t index, const bytes &data)
+    {
+        bytes body{0x0A, 0x01, 0, 0, 0, 0, 0, 0};
+        write_be32(body.data() + 2, start);
+        write_be16(body.data() + 6, index);
+        body.insert(body.end(), data.begin(), data.end());
+        return body;
+    }
+    std::vector<std::uint8_t> queued_types()
+    {
+        std::vector<std::uint8_t> types;
+        mt_queue<CQUEUE_MESSAGE> copy = session->queue();
+        while (!copy.isEmpty())
+            types.push_back(u_frame_type(copy.takeFirst()));
+        return types;
+    }
+
+    manual_clock clock;
+    u_media_settings settings;
+    std::unique_ptr<c_u_media_session> session;
+};
+
+} // namespace
+
+TEST_F(MediaHandler, AcknowledgementsAreLoggedAsTheDeviceReportsThem)
+{
+    const int user = log_lines_with("vm,, recv userID ack,value=9 (");
+    const int mapErr = log_lines_with("err map ack_err (");
+    const int mapOk = log_lines_with("==========mapOrUnmap ack_ok (");
+    EXPECT_EQ(handle({0x32, 9}), 0);
+    EXPECT_EQ(handle({0x07, 1, 3}), 0);
+    EXPECT_EQ(handle({0x07, 1, 0}), 0);
+    EXPECT_EQ(handle({0x55, 1, 2, 3}), 0); // unknown types are answered and ignored
+    EXPECT_EQ(log_lines_with("vm,, recv userID ack,value=9 ("), user + 1);
+    EXPECT_EQ(log_lines_with("err map ack_err ("), mapErr + 1);
+    EXPECT_EQ(log_lines_with("==========mapOrUnmap ack_ok ("), mapOk + 1);
+    EXPECT_TRUE(session->queue().isEmpty());
+}
+
+TEST_F(MediaHandler, ShortBodiesAreLoggedAndAnsweredWithoutReadingPastThem)
+{
+    const int shortLines = log_lines_with("short media message");
+    for (const bytes &body : {bytes{0x32}, bytes{0x07, 1}, bytes{0x08, 2, 0, 0, 0, 0, 0},
+                              bytes{0x09, 1}, bytes{0x0A, 1, 0, 0, 0, 0, 0}}) {
+        // A copy of exactly the body's size, so a sanitizer sees any read past it.
+        const auto exact = std::make_unique<std::uint8_t[]>(body.size());
+        std::copy(body.begin(), body.end(), exact.get());
+        EXPECT_EQ(session->HandleMsg(nullptr, exact.get(), 0, static_cast<std::uint32_t>(body.size())), 0)
+            << int(body[0]);
+    }
+    EXPECT_EQ(session->HandleMsg(nullptr, nullptr, 0, 0), 0);
+    EXPECT_EQ(handle(write_data(0, 0, bytes(300, 1))), 0); // write data needs 520 bytes
+    EXPECT_EQ(log_lines_with("short media message"), shortLines + 7);
+    EXPECT_EQ(log_lines_with("short media message, type=8,length=7 ("), 1);
+    EXPECT_TRUE(session->queue().isEmpty());
+}
+
+TEST_F(MediaHandler, CountZeroInstructionsQueueNothing)
+{
+    EXPECT_EQ(handle(instruction(2, 100, 0)), 0);
+    EXPECT_EQ(handle(instruction(1, 100, 0)), 0);
+    EXPECT_TRUE(session->queue().isEmpty());
+}
+
+TEST_F(MediaHandler, WriteInstructionQueuesOnePak10PerSectorLastFlagged)
+{
+    EXPECT_EQ(handle(instruction(2, 100, 3)), 0);
+    mt_queue<CQUEUE_MESSAGE> copy = session->queue();
+    ASSERT_EQ(copy.size(), 3);
+    for (std::uint16_t i = 0; i < 3; ++i) {
+        const CQUEUE_MESSAGE msg = copy.takeFirst();
+        EXPECT_EQ(msg.buffer[11], 0x0A);
+        EXPECT_EQ(read_be16(msg.buffer.get() + 13), i);
+        EXPECT_EQ(msg.flag, i == 2 ? 1 : 0);
+    }
+}
+
+TEST_F(MediaHandler, NothingToDoWhileUnmappedLeavesIdleClear)
+{
+    EXPECT_EQ(handle(instruction(0, 0, 0)), 0);
+    EXPECT_FALSE(session->is_idle());
+    for (int i = 0; i < 20; ++i)
+        session->ask_tick();
+    EXPECT_TRUE(session->queue().isEmpty());
+}
+
+TEST_F(MediaHandler, ReadInstructionWithoutReaderStillCountsForProgress)
+{
+    EXPECT_EQ(handle(instruction(1, 0, 120)), 0);
+    EXPECT_EQ(session->read_sectors(), 120);
+    EXPECT_TRUE(session->queue().isEmpty());
+}
+
+TEST_F(MediaHandler, ReadDataAnswers)
+{
+    // After an unmap emptied the queue: logged, nothing queued.
+    const int ok = log_lines_with("readDisk_ack_ok (");
+    EXPECT_EQ(handle({0x09, 1, 0}), 0);
+    EXPECT_TRUE(session->queue().isEmpty());
+    // The answer to the last sector of a batch queues the next pak_ask behind it.
+    const bytes sector(512, 1);
+    session->queue().append(make_u_read_data_pak(1, 0, 0, sector.data(), 512, true));
+    EXPECT_EQ(handle({0x09, 1, 0}), 0);
+    EXPECT_EQ(queued_types(), (std::vector<std::uint8_t>{0x09, 0x08}));
+    EXPECT_EQ(log_lines_with("readDisk_ack_ok ("), ok + 2);
+    // Refusals: result not 0, or type byte 0.
+    EXPECT_EQ(handle({0x09, 1, 2}), 5);
+    EXPECT_EQ(handle({0x09, 0, 0}), 5);
+    EXPECT_EQ(log_lines_with("err readDisk_ack_err, pack type: 0,pack result: 0 ("), 1);
+}
+
+TEST_F(MediaHandler, WriteDataWithNoDriveOpenIsAPositioningFailure)
+{
+    const int lines = log_lines_with("pak10 ack,writeDisk_setPoint err (");
+    EXPECT_EQ(handle(write_data(4, 0, bytes(512, 3))), 0);
+    EXPECT_EQ(log_lines_with("pak10 ack,writeDisk_setPoint err ("), lines + 1);
+}
+
+TEST_F(MediaHandler, LastWriteDataQueuesExactlyOnePakAskBehindIt)
+{
+    test_image image(8);
+    ASSERT_TRUE(session->map(image.path(), false));
+    session->queue().clear();
+    session->queue().append(make_u_pak10(1, 0, true));
+    const bytes data = random_bytes(512, 42);
+    EXPECT_EQ(handle(write_data(6, 0, data)), 0);
+    EXPECT_EQ(queued_types(), (std::vector<std::uint8_t>{0x0A, 0x08}));
+    image.write_model(6, data);
+    EXPECT_EQ(image.file_hash(), image.model_hash());
+}
+
+TEST_F(MediaHandler, WriteDataIsKeptOffTheDiskUnlessItAnswersAPak10)
+{
+    test_image image(8);
+    const QByteArray before = image.file_hash();
+    ASSERT_TRUE(session->map(image.path(), false)); // queue: unmap, map, pak_ask
+    const int stale = log_lines_with("pak10 ack without a pending pak10 request");
+    EXPECT_EQ(handle(write_data(0, 0, bytes(512, 0xEE))), 0);
+    EXPECT_EQ(log_lines_with("pak10 ack without a pending pak10 request"), stale + 1);
+    // start + index past 2^32 - 1 must not wrap round to sector 0.
+    session->queue().clear();
+    session->queue().append(make_u_pak10(1, 5, false));
+    EXPECT_EQ(handle(write_data(0xFFFFFFFEu, 5, bytes(512, 0xEE))), 0);
+    EXPECT_EQ(image.file_hash(), before);
+}
+
+TEST_F(MediaHandler, ProgressFollowsReadsAndCompletesAfterFiveQuietSeconds)
+{
+    test_image image(8);
+    ASSERT_TRUE(session->map(image.path(), false));
+    session->request_read(0, 15000);
+    EXPECT_EQ(session->progress(), 50);
+    EXPECT_TRUE(session->progress_tick());
+    clock.advance(std::chrono::milliseconds(2500));
+    session->request_read(0, 14700); // 29700 of 30000: 99 shows as 100, not yet complete
+    EXPECT_EQ(session->progress(), 100);
+    EXPECT_FALSE(session->progress_done());
+    EXPECT_EQ(session->seconds_since_map(), 2);
+    clock.advance(std::chrono::milliseconds(4999));
+    EXPECT_TRUE(session->progress_tick());
+    EXPECT_FALSE(session->progress_done());
+    session->request_read(0, 300);
+    EXPECT_TRUE(session->progress_done());
+    EXPECT_TRUE(session->progress_tick()); // the completion is shown once...
+    EXPECT_FALSE(session->progress_tick()); // ...then nothing changes
+    session->request_read(0, 100);
+    EXPECT_EQ(session->read_sectors(), 30000); // reads after completion are not counted
+
+    session->unmap();
+    ASSERT_TRUE(session->map(image.path(), false));
+    EXPECT_EQ(session->progress(), 0);
+    EXPECT_EQ(session->seconds_since_map(), 0);
+    session->request_read(0, 10);
+    clock.advance(std::chrono::milliseconds(5000));
+    EXPECT_TRUE(session->progress_tick());
+    EXPECT_FALSE(session->progress_done()); // not more than 5000 ms yet
+    clock.advance(std::chrono::milliseconds(1));
+    EXPECT_TRUE(session->progress_tick());
+    EXPECT_TRUE(session->progress_done());
+    EXPECT_EQ(session->progress(), 100);
+}
+
+TEST_F(MediaHandler, MapOfASourceThatDoesNotOpenChangesNothing)
+{
+    const int lines = log_lines_with("err onMap_openLocalDisk ");
+    EXPECT_FALSE(session->map(QStringLiteral("/nonexistent/disk.img"), false));
+    EXPECT_FALSE(session->map(QString(), false));
+    EXPECT_FALSE(session->is_mapped());
+    EXPECT_TRUE(session->queue().isEmpty());
+    EXPECT_EQ(log_lines_with("err onMap_openLocalDisk "), lines + 1);
+    EXPECT_EQ(log_lines_with("c_ui_u_setting_dlg::c_ui_u_setting_dlg curLogicPath.empty()"), 1);
+}

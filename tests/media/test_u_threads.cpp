@@ -1,0 +1,207 @@
+#include "fake_u_device.h"
+
+#include "media/u_packets.h"
+#include "protocol/c_net_syncer.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+#include "tools/socket/u/c_socket_recv_u.h"
+#include "tools/socket/u/c_socket_send_u.h"
+#include "tools/socket/u/u_channel_threads.h"
+
+#include <QDeadlineTimer>
+
+#include <gtest/gtest.h>
+
+using namespace media_test;
+using socket_test::log_lines_with;
+
+namespace {
+
+// Records every device frame and accepts it.
+class accepting_handler : public c_abs_net_handler {
+public:
+    std::uint8_t HandleMsg(c_socket_thread *, const std::uint8_t *body, std::uint32_t,
+                           std::uint32_t length) override
+    {
+        std::lock_guard lock(m_lock);
+        m_bodies.emplace_back(body, body + length);
+        return kHandled;
+    }
+    std::size_t count() const
+    {
+        std::lock_guard lock(m_lock);
+        return m_bodies.size();
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<bytes> m_bodies;
+};
+
+// A keyboard/mouse syncer that pretends to send `pending` frames and notes, at each call,
+// how many media frames the device had received by then.
+class recording_syncer : public c_net_syncer {
+public:
+    recording_syncer(const fake_u_device &device, int pending) : m_device(device), m_pending(pending) {}
+
+    bool send_next() override
+    {
+        const std::size_t media = m_device.frames().size();
+        std::lock_guard lock(m_lock);
+        const bool sent = m_pending > 0;
+        m_calls.push_back({media, sent});
+        m_pending -= sent ? 1 : 0;
+        return sent;
+    }
+    struct call {
+        std::size_t mediaFramesSoFar;
+        bool sent;
+    };
+    std::vector<call> calls() const
+    {
+        std::lock_guard lock(m_lock);
+        return m_calls;
+    }
+
+private:
+    const fake_u_device &m_device;
+    mutable std::mutex m_lock;
+    std::vector<call> m_calls;
+    int m_pending;
+};
+
+struct UThreads : ::testing::Test {
+    void SetUp() override
+    {
+        sock->set_remote_addr("127.0.0.1", device.port());
+        ASSERT_EQ(sock->create_sock(nullptr, 0, 2000), 1);
+        pair = create_u_threads({sock, &queue, wait, handler, {}});
+        ASSERT_TRUE(pair.send && pair.recv);
+    }
+    void TearDown() override
+    {
+        for (const auto &thread : {pair.send, pair.recv}) {
+            thread->stop();
+            EXPECT_TRUE(thread->wait(QDeadlineTimer(3000))) << thread->objectName().toStdString();
+        }
+    }
+    void start()
+    {
+        pair.send->start(QThread::HighestPriority);
+        pair.recv->start(QThread::HighestPriority);
+    }
+    c_socket_send_u &sender() { return static_cast<c_socket_send_u &>(*pair.send); }
+
+    fake_u_device device;
+    std::shared_ptr<c_tcp_sock> sock = std::make_shared<c_tcp_sock>();
+    mt_queue<CQUEUE_MESSAGE> queue;
+    std::shared_ptr<c_wait_object> wait = std::make_shared<c_wait_object>();
+    std::shared_ptr<accepting_handler> handler = std::make_shared<accepting_handler>();
+    socket_thread_pair pair;
+};
+
+bytes frame_of(const CQUEUE_MESSAGE &msg)
+{
+    return bytes(msg.buffer.get(), msg.buffer.get() + msg.length);
+}
+
+} // namespace
+
+TEST_F(UThreads, SendsInOrderAndDropsEachFrameOnlyWhenAnswered)
+{
+    const CQUEUE_MESSAGE first = make_u_ask_pak(1, 0);
+    const CQUEUE_MESSAGE second = make_u_map_pak(1, 0x01, 64);
+    queue.append(first);
+    queue.append(second);
+    start();
+    ASSERT_TRUE(device.wait_for([](const auto &all) { return all.size() >= 2; }));
+    ASSERT_TRUE(socket_test::eventually([&] { return queue.isEmpty(); }));
+    const auto frames = device.frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].frame, frame_of(first));
+    EXPECT_EQ(frames[1].frame, frame_of(second));
+}
+
+TEST_F(UThreads, KeyboardMouseFramesGoBeforeEachMediaFrame)
+{
+    recording_syncer syncer(device, 2);
+    sender().set_syncer(&syncer);
+    for (int i = 0; i < 3; ++i)
+        queue.append(make_u_ask_pak(1, 0));
+    start();
+    ASSERT_TRUE(device.wait_count(0x08, 3));
+    ASSERT_TRUE(socket_test::eventually([&] { return queue.isEmpty(); }));
+    sender().set_syncer(nullptr);
+    const auto calls = syncer.calls();
+    ASSERT_GE(calls.size(), 4u);
+    // The two pending keyboard/mouse frames went out before any media frame...
+    EXPECT_TRUE(calls[0].sent && calls[1].sent);
+    EXPECT_EQ(calls[1].mediaFramesSoFar, 0u);
+    // ...and the syncer was offered a turn before each media frame.
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(),
+                                [&](const auto &c) { return c.mediaFramesSoFar == k && !c.sent; }))
+            << "no turn before media frame " << k;
+    }
+}
+
+TEST_F(UThreads, AnswerForAClearedHeadNeverDropsWhatWasQueuedAfter)
+{
+    device.hold_reads_from(1);
+    const bytes sector(512, 0x5A);
+    queue.append(make_u_read_data_pak(1, 0, 0, sector.data(), 512, false));
+    queue.append(make_u_read_data_pak(1, 0, 1, sector.data(), 512, true));
+    start();
+    ASSERT_TRUE(device.wait_count(0x09, 1));
+    // What the owner does at unmap, while the answer to the head is still awaited.
+    {
+        QMutexLocker lock(&wait->mutex);
+        queue.clear();
+    }
+    const CQUEUE_MESSAGE unmap = make_u_map_pak(1, 0x00, 64);
+    queue.append(unmap);
+    device.release_reads();
+    ASSERT_TRUE(device.wait_count(0x07, 1));
+    ASSERT_TRUE(socket_test::eventually([&] { return queue.isEmpty(); }));
+    const auto frames = device.frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].frame, frame_of(unmap));
+}
+
+TEST_F(UThreads, DeviceFrameWithNothingQueuedIsHandledWithoutAnAnswer)
+{
+    start();
+    device.send_unsolicited({0x32, 0x05});
+    ASSERT_TRUE(socket_test::eventually([&] { return handler->count() == 1u; }));
+    EXPECT_FALSE(queue.wait_answer(0)); // no verdict was posted for an empty queue
+    queue.append(make_u_map_pak(1, 0, 0));
+    ASSERT_TRUE(device.wait_count(0x07, 1));
+    EXPECT_TRUE(socket_test::eventually([&] { return queue.isEmpty(); }));
+    EXPECT_EQ(handler->count(), 2u);
+}
+
+TEST_F(UThreads, DeviceClosingEndsTheReceiveThreadOnly)
+{
+    std::atomic<int> closes{0};
+    QObject::connect(static_cast<c_socket_recv_u *>(pair.recv.get()),
+                     &c_socket_recv_u::signal_socket_u_close, [&] { ++closes; });
+    start();
+    queue.append(make_u_ask_pak(1, 0));
+    ASSERT_TRUE(device.wait_count(0x08, 1));
+    device.close_connection();
+    EXPECT_TRUE(pair.recv->wait(QDeadlineTimer(3000)));
+    EXPECT_EQ(closes.load(), 1);
+    EXPECT_TRUE(pair.send->isRunning());
+}
+
+TEST_F(UThreads, StopEndsAnAnswerWaitAtOnce)
+{
+    device.stay_silent(0x08, 1);
+    queue.append(make_u_ask_pak(1, 0));
+    start();
+    ASSERT_TRUE(device.wait_count(0x08, 1));
+    const int failures = log_lines_with("wait ack failed");
+    pair.send->stop();
+    EXPECT_TRUE(pair.send->wait(QDeadlineTimer(1000)));
+    EXPECT_EQ(log_lines_with("wait ack failed"), failures); // a stop is not a failure
+    EXPECT_EQ(queue.size(), 1); // the frame stays for its owner to release
+}
