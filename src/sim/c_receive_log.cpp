@@ -2,6 +2,8 @@
 
 #include "logging/log.h"
 
+#include <QTime>
+
 namespace {
 
 // Media sectors are long: the in-memory record keeps the head only.
@@ -17,6 +19,12 @@ std::string hex(const std::uint8_t *bytes, std::size_t count)
         out.push_back(digits[bytes[i] & 15]);
     }
     return out;
+}
+
+// Wall-clock time of day, so records line up with the log files.
+std::string time_field()
+{
+    return ",\"time\":\"" + QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")).toStdString() + "\"";
 }
 
 std::string json_text(const std::string &text)
@@ -53,7 +61,8 @@ bool c_receive_log::open_file(const std::string &path)
 void c_receive_log::frame(const char *channel, int viewer, const std::uint8_t *body,
                           std::size_t length)
 {
-    const std::string head = "{\"ms\":" + std::to_string(m_clock.elapsed()) + ",\"channel\":\"" +
+    const std::string head = "{\"ms\":" + std::to_string(m_clock.elapsed()) + time_field() +
+                             ",\"channel\":\"" +
                              channel + "\",\"viewer\":" + std::to_string(viewer) +
                              ",\"type\":" + std::to_string(length ? body[0] : -1) +
                              ",\"payload\":\"";
@@ -68,7 +77,7 @@ void c_receive_log::frame(const char *channel, int viewer, const std::uint8_t *b
 
 void c_receive_log::dropped(const char *channel, int viewer, const std::string &reason)
 {
-    const std::string record = "{\"ms\":" + std::to_string(m_clock.elapsed()) +
+    const std::string record = "{\"ms\":" + std::to_string(m_clock.elapsed()) + time_field() +
                                ",\"channel\":\"" + channel + "\",\"viewer\":" +
                                std::to_string(viewer) + ",\"type\":-1,\"error\":\"" +
                                json_text(reason) + "\"}";

@@ -11,7 +11,7 @@
 // What the device received, for tests and scripts: the last records in memory (for the
 // control interface's dump) and, when a path is given, every record appended to a file as
 // one JSON object per line:
-//   {"ms":1234,"channel":"km","viewer":1,"type":3,"payload":"0000040000000000"}
+//   {"ms":1234,"time":"14:03:07.512","channel":"km","viewer":1,"type":3,"payload":"0000040000000000"}
 // Dropped frames are recorded with "type":-1 and an "error". Event-loop thread only.
 class c_receive_log {
 public:

@@ -2,8 +2,10 @@
 #include "launch/LaunchParams.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -41,9 +43,12 @@ std::string read_line(QIODevice &from, int timeoutMs = 5000)
 
 TEST(SimProgram, LaunchTextParsesAndBothControlInterfacesAnswer)
 {
+    QTemporaryDir dir;
+    const QString json = dir.filePath(QStringLiteral("received.jsonl"));
     QProcess sim;
     sim.setProcessChannelMode(QProcess::SeparateChannels);
     sim.start(simulator(), small({QStringLiteral("--control-port"), QStringLiteral("0"),
+                                  QStringLiteral("--log-json"), json,
                                   QStringLiteral("--des-encode"), QStringLiteral("0123456789ABCDEF"),
                                   QStringLiteral("--des-decode"), QStringLiteral("fedcba9876543210"),
                                   QStringLiteral("--user-id"), QStringLiteral("9"),
@@ -73,6 +78,13 @@ TEST(SimProgram, LaunchTextParsesAndBothControlInterfacesAnswer)
     EXPECT_EQ(read_line(port), "ok 160 120");
     EXPECT_EQ(read_line(port), "err unknown command \"bogus\" (try help)");
 
+    QTcpSocket km; // a login, to be found in the JSON lines
+    km.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(params.portKM));
+    ASSERT_TRUE(km.waitForConnected(3000));
+    km.write(QByteArray::fromHex("a5013900000005000000053200000007"));
+    ASSERT_TRUE(km.waitForReadyRead(3000));
+    EXPECT_EQ(km.readAll().toHex(), QByteArray("a501320000000200000002" "3200"));
+
     sim.write("\n# nothing\nconsole\n");
     EXPECT_EQ(read_line(sim), "ok");
     sim.write("quit\n");
@@ -80,6 +92,9 @@ TEST(SimProgram, LaunchTextParsesAndBothControlInterfacesAnswer)
     ASSERT_TRUE(sim.waitForFinished(5000));
     EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(sim.exitCode(), 0);
+    QFile lines(json);
+    ASSERT_TRUE(lines.open(QIODevice::ReadOnly));
+    EXPECT_NE(lines.readAll().indexOf("\"channel\":\"km\",\"viewer\":1,\"type\":50,\"payload\":\"00000007\"}"), -1);
 }
 
 int run_with_launch(const QString &viewer)
