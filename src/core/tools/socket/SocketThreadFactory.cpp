@@ -3,6 +3,7 @@
 #include "logging/log.h"
 #include "tools/socket/c_socket_recv_video.h"
 #include "tools/socket/c_socket_send_video.h"
+#include "tools/socket/u/u_channel_threads.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ struct kind_entry {
 // One line per channel kind.
 constexpr kind_entry kKinds[] = {
     {SocketThreadFactory::kVideo, &create_video},
+    {SocketThreadFactory::kMedia, &create_u_threads},
 };
 
 } // namespace
