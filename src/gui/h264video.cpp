@@ -2,6 +2,7 @@
 #include "ui_H264Video.h"
 
 #include "c_input_capture.h"
+#include "c_ui_u_setting_dlg.h"
 #include "c_ui_video_setting_dlg.h"
 #include "km/c_km_session.h"
 #include "launch/LaunchParams.h"
@@ -51,6 +52,7 @@ H264Video::~H264Video()
 {
     // Channels first: their threads call back into this window.
     stop_video();
+    m_media.reset();
     m_capture.reset();
     if (m_km)
         m_km->stop();

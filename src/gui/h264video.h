@@ -24,6 +24,7 @@ class QToolButton;
 class SocketChannel;
 class c_input_capture;
 class c_km_session;
+class c_ui_u_setting_dlg;
 class c_tcp_sock;
 class c_video_picture_path;
 class sysKeyConfig;
@@ -124,9 +125,10 @@ private:
     QColor m_marginColour;
     bool m_startFailed = false;
 
-    // Keyboard/mouse channel and input capture.
+    // Keyboard/mouse channel, input capture and the virtual media dialog.
     std::unique_ptr<c_km_session> m_km;
     std::unique_ptr<c_input_capture> m_capture;
+    std::unique_ptr<c_ui_u_setting_dlg> m_media;
 
     // Video channel.
     std::shared_ptr<c_tcp_sock> m_videoSocket;

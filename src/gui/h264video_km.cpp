@@ -4,6 +4,7 @@
 #include "ui_H264Video.h"
 
 #include "c_input_capture.h"
+#include "c_ui_u_setting_dlg.h"
 #include "km/c_km_session.h"
 #include "video/c_video_picture_path.h"
 #include "launch/LaunchParams.h"
@@ -63,10 +64,10 @@ void H264Video::set_privilege_actions()
     m_km->set_privilege_actions(std::move(actions));
 }
 
-// The virtual media dialog opens the media channel, whose send thread also carries the
-// keyboard/mouse frames; it joins here once the media subsystem lands.
 void H264Video::open_media()
 {
+    m_media = std::make_unique<c_ui_u_setting_dlg>(this);
+    m_media->set_net_syncer(this);
 }
 
 std::uint8_t H264Video::HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
@@ -122,6 +123,11 @@ void H264Video::on_slot_grabPriv()
 
 void H264Video::on_slot_u_setting_show()
 {
+    if (!m_media)
+        return;
+    m_media->show();
+    m_media->raise();
+    m_media->activateWindow();
 }
 
 void H264Video::update_mouse_geometry()
