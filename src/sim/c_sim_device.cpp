@@ -37,6 +37,7 @@ c_sim_device::c_sim_device(const c_sim_options &options, QObject *parent)
 
 c_sim_device::~c_sim_device()
 {
+    m_pictureReady.reset();
     if (m_stream)
         m_stream->stop();
     for (auto &servers : m_connections)
@@ -68,8 +69,8 @@ bool c_sim_device::start(QString &error)
     stream.gopSeconds = m_options.gopSeconds;
     stream.threads = m_options.encoderThreads;
     m_stream = std::make_unique<c_stream_thread>(stream, m_screen);
-    connect(m_stream.get(), &c_stream_thread::signal_picture_ready, this,
-            &c_sim_device::on_picture_ready, Qt::QueuedConnection);
+    m_pictureReady = std::make_unique<QSocketNotifier>(m_stream->ready_fd(), QSocketNotifier::Read);
+    connect(m_pictureReady.get(), &QSocketNotifier::activated, this, &c_sim_device::on_picture_ready);
     m_stream->start();
 
     m_statsStart = std::chrono::steady_clock::now();

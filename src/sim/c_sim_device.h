@@ -9,6 +9,7 @@
 #include "c_stream_thread.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -94,6 +95,7 @@ private:
     std::array<int, 3> m_nextId{1, 1, 1};
     c_screen_state m_screen;
     std::unique_ptr<c_stream_thread> m_stream;
+    std::unique_ptr<QSocketNotifier> m_pictureReady;
     c_console_text m_console;
     c_privilege_arbiter m_privilege;
     c_receive_log m_log;

@@ -21,14 +21,16 @@ c_sim_runner::c_sim_runner(const c_sim_options &options) : m_options(options)
 c_sim_runner::~c_sim_runner()
 {
     if (m_thread.isRunning()) {
+        // The thread ends its own loop: a quit() from here would wake its dispatcher from
+        // this thread while the dispatcher is being torn down over there.
         on_device_thread([this] {
             delete m_control;
             delete m_device;
             m_control = nullptr;
             m_device = nullptr;
             m_wake->setEnabled(false);
+            QThread::currentThread()->quit();
         });
-        m_thread.quit();
         m_thread.wait();
     }
     m_wake.reset();
@@ -60,10 +62,9 @@ void c_sim_runner::serve()
     if (!work)
         return;
     work();
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_done = true;
-    }
+    // Notified under the lock: the waiter may destroy the runner as soon as it sees m_done.
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_done = true;
     m_doneChanged.notify_all();
 }
 

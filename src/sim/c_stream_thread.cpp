@@ -4,6 +4,9 @@
 #include "logging/log.h"
 #include "video/H264Encoder.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <ctime>
 #include <vector>
 
@@ -30,11 +33,14 @@ c_stream_thread::c_stream_thread(const config &settings, c_screen_state &state, 
     : QThread(parent), m_config(settings), m_state(state)
 {
     setObjectName(QStringLiteral("sim-stream"));
+    m_readyFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
 c_stream_thread::~c_stream_thread()
 {
     stop();
+    if (m_readyFd >= 0)
+        ::close(m_readyFd);
 }
 
 void c_stream_thread::stop()
@@ -74,13 +80,18 @@ void c_stream_thread::queue_picture(std::vector<std::uint8_t> &bytes, bool keyFr
         bytes.swap(m_spare.back());
         m_spare.pop_back();
     }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_readyFd, &one, sizeof one);
 }
 
 bool c_stream_thread::take_picture(encoded_picture &out)
 {
     std::lock_guard<std::mutex> hold(m_queueLock);
-    if (m_ready.empty())
+    if (m_ready.empty()) {
+        std::uint64_t count = 0; // all taken: the descriptor goes quiet until the next one
+        [[maybe_unused]] const ssize_t got = ::read(m_readyFd, &count, sizeof count);
         return false;
+    }
     encoded_picture &front = m_ready.front();
     out.bytes.swap(front.bytes);
     out.keyFrame = front.keyFrame;
@@ -158,6 +169,5 @@ void c_stream_thread::run()
             }
         }
         queue_picture(encoded, key, number);
-        emit signal_picture_ready();
     }
 }

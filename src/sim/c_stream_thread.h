@@ -34,10 +34,11 @@ struct encoded_picture {
 };
 
 // The remote screen's stream: at the frame rate it renders the screen state and encodes it
-// as H.264, queues the picture and tells the device's event loop by the queued signal
-// signal_picture_ready. It never waits on the event loop: when pictures pile up untaken it
-// leaves ticks out instead of queueing more (skipping an encode never breaks the stream).
-// Picture buffers go round between the thread and the taker and are reused.
+// as H.264, queues the picture and makes ready_fd() readable (an eventfd: the event loop
+// watches it with a socket notifier, and no Qt event crosses between the threads). It never
+// waits on the event loop: when pictures pile up untaken it leaves ticks out instead of
+// queueing more (skipping an encode never breaks the stream). Picture buffers go round
+// between the thread and the taker and are reused.
 class c_stream_thread : public QThread {
     Q_OBJECT
 public:
@@ -60,6 +61,9 @@ public:
     void request_key_frame() { m_keyWanted.store(true); }
     // Logged-in video viewers; with none the thread renders and encodes nothing. Any thread.
     void set_viewers(int count) { m_viewers.store(count); }
+    // Readable while pictures are queued; take them all with take_picture, which also
+    // drains the descriptor.
+    int ready_fd() const { return m_readyFd; }
     // Takes the oldest queued picture into `out`; `out`'s previous buffer goes back to the
     // thread for reuse. False when none is queued. Any thread.
     bool take_picture(encoded_picture &out);
@@ -67,10 +71,6 @@ public:
     stream_stats take_stats();
     // False when the encoder could not be opened (run() ended at once).
     bool encoder_ok() const { return m_encoderOk.load(); }
-
-signals:
-    // A picture was queued (connect with a queued connection; take with take_picture).
-    void signal_picture_ready();
 
 protected:
     void run() override;
@@ -88,6 +88,7 @@ private:
     std::atomic<bool> m_encoderOk{true};
     std::mutex m_wakeLock;
     std::condition_variable m_wake;
+    int m_readyFd = -1;
     std::mutex m_queueLock;
     std::deque<encoded_picture> m_ready;
     std::vector<std::vector<std::uint8_t>> m_spare;

@@ -111,8 +111,9 @@ TEST_F(session_test, ScriptedReadRefusalAndWriteWithoutData)
     EXPECT_TRUE(send({0x0A, 1, 0, 2}).empty()) << "outside the instruction: no answer";
     EXPECT_EQ(ask()[1], 0);
     EXPECT_EQ(media.sectors_written(), 2u);
-    ASSERT_TRUE(media.sector(101).has_value());
-    EXPECT_TRUE(std::equal(media.sector(101)->begin(), media.sector(101)->end(), disk.begin() + 101 * 512));
+    const auto held = media.sector(101);
+    ASSERT_TRUE(held.has_value());
+    EXPECT_TRUE(std::equal(held->begin(), held->end(), disk.begin() + 101 * 512));
 }
 
 TEST_F(session_test, ScriptChecksTheMapping)
