@@ -251,8 +251,6 @@ TEST_F(CaptureFixture, TheCursorOverTheScreenIsACrossOrNothing)
     capture.toggle_mouse_show();
     EXPECT_FALSE(shownSignal);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BlankCursor);
-    EXPECT_EQ(c_input_capture::mouse_show_tip(false), "Mouse Show");
-    EXPECT_EQ(c_input_capture::mouse_show_icon(false), ":/image/Resources/mouseShow.png");
 
     write(false); // the privilege went while the cursor was over the screen
     QCoreApplication::sendEvent(screen, &leave);

@@ -71,11 +71,6 @@ TEST(LedsyncArgs, TwoSmallDecimalNumbersAndNothingElse)
     for (const auto &args : bad)
         EXPECT_FALSE(parse_led_args(3, args, r, error)) << args[1] << " " << args[2];
     EXPECT_FALSE(parse_led_args(2, ok, r, error));
-
-    EXPECT_EQ(classify_display(":0", "wayland-0"), display_kind::x11);
-    EXPECT_EQ(classify_display(nullptr, "wayland-0"), display_kind::wayland_only);
-    EXPECT_EQ(classify_display("", "wayland-0"), display_kind::wayland_only);
-    EXPECT_EQ(classify_display(nullptr, nullptr), display_kind::none);
 }
 
 TEST(LedsyncProgram, WithoutAnX11DisplayItSaysSoAndSucceeds)
