@@ -20,7 +20,7 @@ struct ReadDiskThread : ::testing::Test {
     void TearDown() override
     {
         reader->stop();
-        EXPECT_TRUE(reader->wait(QDeadlineTimer(1000)));
+        EXPECT_TRUE(reader->wait_ended(1000));
     }
 
     test_image image{32};
@@ -92,7 +92,7 @@ TEST_F(ReadDiskThread, StopEndsAnIdleReader)
 {
     reader->start();
     reader->stop();
-    EXPECT_TRUE(reader->wait(QDeadlineTimer(1000)));
+    EXPECT_TRUE(reader->wait_ended(1000));
     reader->addReadRequest(0, 1); // after the stop: never served
     EXPECT_TRUE(queue.isEmpty());
 }

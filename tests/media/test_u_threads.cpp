@@ -81,7 +81,7 @@ struct UThreads : ::testing::Test {
     {
         for (const auto &thread : {pair.send, pair.recv}) {
             thread->stop();
-            EXPECT_TRUE(thread->wait(QDeadlineTimer(3000))) << thread->objectName().toStdString();
+            EXPECT_TRUE(thread->wait_ended(3000)) << thread->objectName().toStdString();
         }
     }
     void start()
@@ -154,7 +154,7 @@ TEST_F(UThreads, AnswerForAClearedHeadNeverDropsWhatWasQueuedAfter)
     ASSERT_TRUE(device.wait_count(0x09, 1));
     // What the owner does at unmap, while the answer to the head is still awaited.
     {
-        QMutexLocker lock(&wait->mutex);
+        std::lock_guard lock(wait->mutex);
         queue.clear();
     }
     const CQUEUE_MESSAGE unmap = make_u_map_pak(1, 0x00, 64);
@@ -188,7 +188,7 @@ TEST_F(UThreads, DeviceClosingEndsTheReceiveThreadOnly)
     queue.append(make_u_ask_pak(1, 0));
     ASSERT_TRUE(device.wait_count(0x08, 1));
     device.close_connection();
-    EXPECT_TRUE(pair.recv->wait(QDeadlineTimer(3000)));
+    EXPECT_TRUE(pair.recv->wait_ended(3000));
     EXPECT_EQ(closes.load(), 1);
     EXPECT_TRUE(pair.send->isRunning());
 }
@@ -201,7 +201,7 @@ TEST_F(UThreads, StopEndsAnAnswerWaitAtOnce)
     ASSERT_TRUE(device.wait_count(0x08, 1));
     const int failures = log_lines_with("wait ack failed");
     pair.send->stop();
-    EXPECT_TRUE(pair.send->wait(QDeadlineTimer(1000)));
+    EXPECT_TRUE(pair.send->wait_ended(1000));
     EXPECT_EQ(log_lines_with("wait ack failed"), failures); // a stop is not a failure
     EXPECT_EQ(queue.size(), 1); // the frame stays for its owner to release
 }

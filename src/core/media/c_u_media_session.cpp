@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -161,7 +162,7 @@ void c_u_media_session::stop_reader()
     reader->stop();
     // Bounded: a reader stuck in a slow read adds nothing once it returns (it checks its
     // flag before every message) and is deleted when it ends.
-    if (!reader->wait(QDeadlineTimer(m_config.readerStopWaitMs)))
+    if (!reader->wait_ended(m_config.readerStopWaitMs))
         TLOG_WARN << "disk reader still reading after " << m_config.readerStopWaitMs << " ms";
 }
 
@@ -171,7 +172,7 @@ void c_u_media_session::unmap()
     {
         // Under the wait object's mutex, so that the send thread never takes the unmap
         // queued below for the frame whose answer it was waiting for.
-        QMutexLocker lock(&m_waitObject->mutex);
+        std::lock_guard lock(m_waitObject->mutex);
         m_queue.clear();
     }
     const std::shared_ptr<c_read_write_disk_sector_win> mapped = disk();

@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
+#include <QFileInfo>
 #include <QVariantMap>
 
 #include <fcntl.h>

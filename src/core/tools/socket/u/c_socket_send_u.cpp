@@ -6,6 +6,7 @@
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
 #include <functional>
+#include <mutex>
 
 namespace {
 
@@ -102,7 +103,7 @@ void c_socket_send_u::drop_if_head(const CQUEUE_MESSAGE &sent)
 {
     // The owner may have emptied the queue (and queued anew) while the answer was awaited;
     // only the frame that was sent may go.
-    QMutexLocker lock(&m_wait->mutex);
+    std::lock_guard lock(m_wait->mutex);
     CQUEUE_MESSAGE head;
     if (m_queue.copyFirst(head) && head.buffer == sent.buffer)
         m_queue.takeFirst();
