@@ -67,12 +67,13 @@ double percentile(std::vector<double> values, double p)
 bool make_image(const QString &path)
 {
     const unique_fd fd(::open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
-    std::vector<std::uint8_t> chunk(2048 * 512);
+    std::vector<std::uint32_t> chunk(2048 * 512 / 4);
     std::mt19937 random(1);
+    const auto bytes = static_cast<ssize_t>(chunk.size() * 4);
     for (std::uint32_t done = 0; fd && done < kImageSectors; done += 2048) {
-        for (auto &byte : chunk)
-            byte = static_cast<std::uint8_t>(random());
-        if (::write(fd.get(), chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size()))
+        for (auto &word : chunk)
+            word = random();
+        if (::write(fd.get(), chunk.data(), static_cast<std::size_t>(bytes)) != bytes)
             return false;
     }
     return static_cast<bool>(fd);
