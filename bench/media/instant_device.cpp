@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <random>
-#include <sys/socket.h>
 
 namespace {
 
@@ -22,9 +21,6 @@ instant_device::instant_device(int reads, std::uint16_t count, unsigned seed)
 instant_device::~instant_device()
 {
     m_stop = true;
-    const int fd = m_client.load();
-    if (fd >= 0)
-        ::shutdown(fd, SHUT_RDWR); // ends a receive in progress
     m_thread.join();
 }
 
@@ -48,12 +44,10 @@ void instant_device::run()
     unique_fd client;
     while (!m_stop && !client)
         client = bench_loopback::accept_within(m_listener.get(), 100);
-    m_client = client.get();
     std::vector<std::uint8_t> frame;
     while (!m_stop && bench_loopback::read_frame(client.get(), frame))
         if (!answer(client.get(), frame))
             break;
-    m_client = -1;
 }
 
 bool instant_device::answer(int fd, const std::vector<std::uint8_t> &frame)

@@ -16,7 +16,8 @@
 class instant_device {
 public:
     instant_device(int reads, std::uint16_t count, unsigned seed);
-    // Ends the connection and the thread.
+    // Ends the thread once the viewer has closed the connection (or within the 5 s receive
+    // time-out): destroy the viewer's session first.
     ~instant_device();
     instant_device(const instant_device &) = delete;
     instant_device &operator=(const instant_device &) = delete;
@@ -39,7 +40,6 @@ private:
     unsigned m_seed;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_done{false};
-    std::atomic<int> m_client{-1};
     std::chrono::steady_clock::time_point m_sent; // device thread only
     bool m_waitingFirst = false;                  // device thread only
     mutable std::mutex m_lock;
