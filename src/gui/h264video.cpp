@@ -16,29 +16,26 @@
 #include "video/c_video_picture_path.h"
 
 #include <QCoreApplication>
+#include <QLayout>
 #include <QMenu>
 #include <QResizeEvent>
 #include <QToolButton>
 
-namespace {
-
-QString program_dir_path()
+H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags)
+    : H264Video(parent, flags, QCoreApplication::applicationDirPath())
 {
-    return QCoreApplication::applicationDirPath();
 }
 
-} // namespace
-
-H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags)
+H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &settingsDir)
     : QMainWindow(parent, flags), ui(std::make_unique<Ui::H264VideoClass>()),
-      m_videoWait(std::make_shared<c_wait_object>())
+      m_settingsDir(settingsDir), m_videoWait(std::make_shared<c_wait_object>())
 {
     build_shell();
     connect_actions();
 
     m_sysKeyConfig = new sysKeyConfig(this);
     m_sysKeyConfig->setWindowFlags(Qt::Window);
-    load_system_keys(key_file_path(program_dir_path()), m_sysKeys);
+    load_system_keys(key_file_path(m_settingsDir), m_sysKeys);
     connect(m_sysKeyConfig, &sysKeyConfig::updateSysKeyMap, this, &H264Video::on_updateSyskey);
     rebuild_syskey_menu();
 
@@ -74,6 +71,11 @@ void H264Video::build_shell()
     ui->label->ensurePolished();
     m_marginColour = ui->label->palette().window().color();
 
+    // The toolbar's width is known only once the style sheet and the layout have sized it;
+    // before that it is a default 100 pixels and the label would come out too narrow.
+    ensurePolished();
+    if (layout() != nullptr)
+        layout()->activate();
     resize(ui->toolBar->width() + 800, 600);
     ui->label->resize(800, 600);
     apply_resize_rule();
@@ -81,6 +83,9 @@ void H264Video::build_shell()
     m_fullScreen = false;
     ui->toolBar->setOrientation(Qt::Vertical);
     ui->actionGrab->setEnabled(false);
+    // Keys are captured on the label only: it holds the keyboard focus from the start, so
+    // typing reaches the remote computer before the user has clicked into the picture.
+    ui->label->setFocus(Qt::OtherFocusReason);
 }
 
 void H264Video::connect_actions()
@@ -98,13 +103,13 @@ void H264Video::connect_actions()
 void H264Video::load_settings()
 {
     int rate = mouse_sample_rate();
-    if (load_config_rate(config_file_path(program_dir_path()), rate))
+    if (load_config_rate(config_file_path(m_settingsDir), rate))
         set_mouse_sample_rate(rate);
 }
 
 void H264Video::save_settings()
 {
-    save_config_rate(config_file_path(program_dir_path()), mouse_sample_rate());
+    save_config_rate(config_file_path(m_settingsDir), mouse_sample_rate());
 }
 
 void H264Video::rebuild_syskey_menu()
@@ -118,6 +123,8 @@ void H264Video::rebuild_syskey_menu()
         menu = new QMenu(this);
         connect(menu, &QMenu::triggered, this, &H264Video::onToolbarMenu);
         auto *button = new QToolButton(this);
+        // Like the toolbar's own buttons: never takes the keyboard focus from the label.
+        button->setFocusPolicy(Qt::NoFocus);
         button->setIcon(QIcon(QStringLiteral(":/image/Resources/win.png")));
         button->setMenu(menu);
         button->setPopupMode(QToolButton::InstantPopup);
@@ -163,7 +170,7 @@ void H264Video::onKeySetting()
 void H264Video::on_updateSyskey(QMap<QString, std::vector<SYSTEMKEYINFO>> &table)
 {
     m_sysKeys = table;
-    save_system_keys(key_file_path(program_dir_path()), m_sysKeys);
+    save_system_keys(key_file_path(m_settingsDir), m_sysKeys);
     rebuild_syskey_menu();
 }
 

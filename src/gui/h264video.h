@@ -47,6 +47,9 @@ public:
     // reported in a message box when this returns: then start_failed() is true and the
     // program should end with status 0.
     explicit H264Video(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    // The same with "config.xml" and "key.xml" read from and written to `settingsDir`
+    // instead of the program's folder.
+    H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &settingsDir);
     ~H264Video() override;
 
     bool start_failed() const { return m_startFailed; }
@@ -115,6 +118,7 @@ private:
     void on_video_fragment(const std::uint8_t *body, std::uint32_t length) override;
 
     std::unique_ptr<Ui::H264VideoClass> ui;
+    QString m_settingsDir; // holds "config.xml" and "key.xml"
     sysKeyConfig *m_sysKeyConfig = nullptr;
     QAction *m_sysKeyAction = nullptr; // carries the system key menu button
     system_key_table m_sysKeys;
