@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test test-sanitize demo bench clean
+.PHONY: all deps configure build test test-sanitize demo bench fuzz clean
 
 all: build
 
@@ -40,6 +40,10 @@ test-sanitize: deps
 bench: build
 	@cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	@scripts/bench.sh $(BUILD)
+
+# Each fuzz target for FUZZ_SECONDS (default 60) under libFuzzer, ASan and UBSan.
+fuzz: deps
+	@scripts/fuzz.sh $(BUILD)-fuzz
 
 demo: build
 	@scripts/demo.sh $(BUILD)
