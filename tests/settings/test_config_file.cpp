@@ -106,3 +106,20 @@ TEST_F(ConfigFile, InstalledFileHoldsTheDefaultRate)
 }
 
 } // namespace
+
+// Found by fuzzing: TinyXML-2 accepted text after the root element, a save then wrote a
+// file that no longer loaded, and the rate was lost for good.
+TEST_F(ConfigFile, TextAfterTheRootIsNotWellFormedAndTheFileIsLeftAlone)
+{
+    const QByteArray crash = "<?xml version=\"1.<mouseRa-8\"?>\n<config>\n"
+                             "    <mouseRate>50</mouseRate>\n</config>te> 101 </mouseRate>"
+                             "</confi0\" encoding=\"UTF-8\"?>\n<config>\n"
+                             "    <mouseRate>50</mouseRate>\n</config>\n";
+    write_all(path(), crash);
+    int rate = 42;
+    EXPECT_FALSE(load_config_rate(path(), rate));
+    EXPECT_EQ(rate, 42);
+    EXPECT_FALSE(save_config_rate(path(), 60));
+    EXPECT_EQ(read_all(path()), crash);
+    EXPECT_THAT(log.text(), HasSubstr("not well-formed XML (text outside the root element)"));
+}

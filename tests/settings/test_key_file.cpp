@@ -186,3 +186,20 @@ TEST(SystemKeyName, ControlCharacterTextsFallBackToTheKey)
 }
 
 } // namespace
+
+// Found by fuzzing: text after the root element was accepted, and the saved table could
+// then not be read back.
+TEST_F(KeyFile, TextAfterTheRootIsNotWellFormedAndTheFileIsLeftAlone)
+{
+    const QByteArray crash = "<root owner=\"me\">\n    <common>\n        <key name=\"old\">\n"
+                             "            <keyValue value=\"65\" str=\"A\"/>\n        </key>\n"
+                             "    </common>\n</root>e\">Tastatur &lt;DE&gt;</profile>\n";
+    write_all(path(), crash);
+    system_key_table table;
+    table.insert("kept", kCtrlAltDel);
+    EXPECT_FALSE(load_system_keys(path(), table));
+    EXPECT_EQ(table.value("kept"), kCtrlAltDel);
+    EXPECT_FALSE(save_system_keys(path(), table));
+    EXPECT_EQ(read_all(path()), crash);
+    EXPECT_THAT(log.text(), HasSubstr("not well-formed XML (text outside the root element)"));
+}

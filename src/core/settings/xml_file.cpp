@@ -29,6 +29,15 @@ bool load_xml_file(const QString &path, tinyxml2::XMLDocument &doc, const char *
                   << doc.ErrorStr() << ")";
         return false;
     }
+    // TinyXML-2 takes text after the root element as a node of its own, but cannot read a
+    // document it prints with one: such a file is no more well-formed here than elsewhere.
+    for (const tinyxml2::XMLNode *node = doc.FirstChild(); node; node = node->NextSibling()) {
+        if (node->ToText()) {
+            TLOG_WARN << what << " not read: " << path
+                      << " is not well-formed XML (text outside the root element)";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -37,6 +46,13 @@ bool save_xml_file(const QString &path, const tinyxml2::XMLDocument &doc, const 
     tinyxml2::XMLPrinter printer(nullptr, false);
     doc.Print(&printer);
 
+    // A file that would not load again is not written: the old one stays usable.
+    tinyxml2::XMLDocument check;
+    if (check.Parse(printer.CStr()) != tinyxml2::XML_SUCCESS) {
+        TLOG_WARN << what << " not written: " << path << " would not read back ("
+                  << check.ErrorStr() << ")";
+        return false;
+    }
     QSaveFile file(path);
     // A program folder the user may not create files in can still hold writable settings.
     file.setDirectWriteFallback(true);
