@@ -402,7 +402,8 @@ void c_u_media_session::write_sector(std::uint32_t start, std::uint16_t index,
         return;
     }
     std::uint32_t written = 0;
-    if (!target->writeDisk(data, kUSectorSize, written)) {
+    // At its own sector: the reader may be positioning the disk for a read meanwhile.
+    if (!target->writeDiskAt(static_cast<std::uint32_t>(sector), data, kUSectorSize, written)) {
         TLOG_ERROR << "pak10 ack,writeDisk_writeDisk err, error code is " << errno;
         return;
     }

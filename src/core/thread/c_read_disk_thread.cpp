@@ -61,7 +61,7 @@ void c_read_disk_thread::serve(const request &req)
     }
     std::vector<std::uint8_t> buffer(size);
     std::uint32_t got = 0;
-    if (!m_disk->readDisk(buffer.data(), static_cast<std::uint32_t>(size), got))
+    if (!m_disk->readDiskAt(req.start, buffer.data(), static_cast<std::uint32_t>(size), got))
         TLOG_ERROR << "err,readLocalDisk_readFile";
     if (got != size) {
         TLOG_ERROR << "err,readLocalDisk with size:" << static_cast<unsigned long long>(got)

@@ -260,11 +260,17 @@ bool c_read_write_disk_sector_win::setPoint(std::uint32_t sector)
 bool c_read_write_disk_sector_win::readDisk(std::uint8_t *buffer, std::uint32_t length,
                                             std::uint32_t &bytesRead)
 {
+    return readDiskAt(m_curSector.load(), buffer, length, bytesRead);
+}
+
+bool c_read_write_disk_sector_win::readDiskAt(std::uint32_t sector, std::uint8_t *buffer,
+                                              std::uint32_t length, std::uint32_t &bytesRead)
+{
     bytesRead = 0;
     std::shared_lock lock(m_lock);
     if (!m_opened)
         return false;
-    const auto offset = static_cast<off_t>(std::uint64_t{m_curSector} * kSector);
+    const auto offset = static_cast<off_t>(std::uint64_t{sector} * kSector);
     while (bytesRead < length) {
         const ssize_t n = ::pread(m_fd.get(), buffer + bytesRead, length - bytesRead,
                                   offset + static_cast<off_t>(bytesRead));
@@ -282,6 +288,12 @@ bool c_read_write_disk_sector_win::readDisk(std::uint8_t *buffer, std::uint32_t 
 bool c_read_write_disk_sector_win::writeDisk(const std::uint8_t *buffer, std::uint32_t length,
                                              std::uint32_t &bytesWritten)
 {
+    return writeDiskAt(m_curSector.load(), buffer, length, bytesWritten);
+}
+
+bool c_read_write_disk_sector_win::writeDiskAt(std::uint32_t sector, const std::uint8_t *buffer,
+                                               std::uint32_t length, std::uint32_t &bytesWritten)
+{
     bytesWritten = 0;
     std::shared_lock lock(m_lock);
     if (!m_opened)
@@ -291,7 +303,7 @@ bool c_read_write_disk_sector_win::writeDisk(const std::uint8_t *buffer, std::ui
         errno = code; // for the caller's own log line, as after a failed write call
         return false;
     };
-    const std::uint64_t offset = std::uint64_t{m_curSector} * kSector;
+    const std::uint64_t offset = std::uint64_t{sector} * kSector;
     if (m_readOnly)
         return fail(EROFS);
     // An image file would silently grow; a device refuses anyway. Nothing outside the disk.

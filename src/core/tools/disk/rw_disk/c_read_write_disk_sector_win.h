@@ -16,11 +16,11 @@
 // partition table so the desktop sees what the remote computer wrote. A sector is always
 // 512 bytes; sector numbers are absolute on the whole disk.
 //
-// Threads: open and close run on the GUI thread; setPoint/readDisk run on the disk reader
-// thread and setPoint/writeDisk on the media receive thread. The media protocol never has a
-// read and a write outstanding together, so the stored position is not contended. An
-// internal lock keeps close from releasing the descriptor under a transfer in flight: the
-// transfer finishes first.
+// Threads: open and close run on the GUI thread; the disk reader thread reads and the media
+// receive thread writes, each naming its sector (readDiskAt/writeDiskAt): a device may send
+// write data while a read is still being served, so the stored position of setPoint is not
+// shared between them. An internal lock keeps close from releasing the descriptor under a
+// transfer in flight: the transfer finishes first.
 class c_read_write_disk_sector_win {
 public:
     enum class source_kind { none, block_device, image_file };
@@ -56,6 +56,14 @@ public:
     // read-only (EROFS) or when the range would run past the end of the disk (ENOSPC, nothing
     // written). False without a log line when Closed.
     bool writeDisk(const std::uint8_t *buffer, std::uint32_t length, std::uint32_t &bytesWritten);
+
+    // The same at `sector`, without the stored position: for the media receive thread and
+    // the disk reader, which transfer at the same time when the device does not wait for a
+    // read to finish before it sends write data. Each transfer lands where it was asked to.
+    bool readDiskAt(std::uint32_t sector, std::uint8_t *buffer, std::uint32_t length,
+                    std::uint32_t &bytesRead);
+    bool writeDiskAt(std::uint32_t sector, const std::uint8_t *buffer, std::uint32_t length,
+                     std::uint32_t &bytesWritten);
 
     // Disk length / 512, low 32 bits kept.
     std::uint32_t sectorCount() const { return m_sectorCount.load(); }
