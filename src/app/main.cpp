@@ -1,6 +1,7 @@
 #include "app_startup.h"
 #include "crash/crash_handler.h"
 #include "h264video.h"
+#include "km/child_search_path.h"
 #include "launch/LaunchParams.h"
 #include "launch/program_paths.h"
 #include "logging/log.h"
@@ -12,6 +13,9 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any thread exists, as it changes the environment: the programs the viewer
+    // starts by bare name ("ledsync") are found beside it first.
+    put_program_dir_first_on_path();
     QApplication app(argc, argv);
     install_crash_handler();
     // A device that closes its end must not kill the process on the next send.

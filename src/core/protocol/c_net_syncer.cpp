@@ -46,14 +46,37 @@ bool c_net_syncer::send_km_data(std::uint8_t type, const std::uint8_t *payload,
 
 void c_net_syncer::queue_km_frame(std::vector<std::uint8_t> frame)
 {
-    QMutexLocker lock(&m_listMutex);
-    m_list.push_back(std::move(frame));
+    {
+        QMutexLocker lock(&m_listMutex);
+        m_list.push_back(std::move(frame));
+    }
+    notify_queued();
 }
 
 void c_net_syncer::queue_km_frame_first(std::vector<std::uint8_t> frame)
 {
-    QMutexLocker lock(&m_listMutex);
-    m_list.push_front(std::move(frame));
+    {
+        QMutexLocker lock(&m_listMutex);
+        m_list.push_front(std::move(frame));
+    }
+    notify_queued();
+}
+
+void c_net_syncer::set_on_queue(std::function<void()> callback)
+{
+    QMutexLocker lock(&m_notifyMutex);
+    m_onQueue = std::move(callback);
+}
+
+void c_net_syncer::notify_queued()
+{
+    std::function<void()> callback;
+    {
+        QMutexLocker lock(&m_notifyMutex);
+        callback = m_onQueue;
+    }
+    if (callback)
+        callback();
 }
 
 void c_net_syncer::clear_km_queue()

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -50,6 +51,10 @@ public:
     void queue_km_frame_first(std::vector<std::uint8_t> frame);
     // Drops every queued frame.
     void clear_km_queue();
+    // Called after every append, outside the list's lock (empty: nothing is called). The
+    // sending thread sets it to be woken at once instead of finding the frame at its next
+    // poll. Any thread; a call already under way may still run the previous callback.
+    void set_on_queue(std::function<void()> callback);
     int km_queue_size() const;
 
     // Any message arrived on the keyboard/mouse channel: ends the answer wait of send_next()
@@ -71,6 +76,7 @@ protected:
 
 private:
     bool take_oldest(std::vector<std::uint8_t> &frame);
+    void notify_queued();
 
     mutable QMutex m_listMutex;
     std::deque<std::vector<std::uint8_t>> m_list;
@@ -78,6 +84,9 @@ private:
     mutable QMutex m_configMutex;
     std::shared_ptr<c_tcp_sock> m_socket;
     std::array<std::uint8_t, 8> m_outboundKey{};
+
+    mutable QMutex m_notifyMutex;
+    std::function<void()> m_onQueue;
 
     Win32Event m_answerEvent;
     std::atomic<std::uint8_t> m_waiting{0};

@@ -22,7 +22,7 @@ bool c_abs_socket_send::next_message(CQUEUE_MESSAGE &msg, int waitMs)
     std::unique_lock lock(m_wait->mutex);
     if (m_queue.copyFirst(msg))
         return true;
-    if (running())
+    if (running() && !has_other_work())
         m_wait->cond.wait_for(lock, std::chrono::milliseconds(waitMs));
     return false;
 }

@@ -23,6 +23,10 @@ protected:
     bool next_message(CQUEUE_MESSAGE &msg, int waitMs);
     // Removes the oldest message, the one just sent; its buffer goes with the last copy.
     void drop_sent() { m_queue.takeFirst(); }
+    // Work this thread has besides its queue, checked under the wait object's mutex before
+    // next_message() sleeps, so that work arriving just before the sleep is not left waiting
+    // out the whole of it. Its producers must wake the wait object after adding it.
+    virtual bool has_other_work() { return false; }
 
     void wake() override;
 

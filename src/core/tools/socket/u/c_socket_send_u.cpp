@@ -5,24 +5,7 @@
 #include "protocol/c_net_syncer.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
-#include <functional>
 #include <mutex>
-
-namespace {
-
-// Lets a syncer that reports its appends wake this thread at once instead of leaving a
-// keyboard/mouse frame to wait out the idle poll. Compiled in only when the syncer offers
-// set_on_queue(std::function<void()>).
-template <typename Syncer>
-void attach_wake(Syncer *syncer, std::function<void()> wake)
-{
-    if constexpr (requires { syncer->set_on_queue(wake); }) {
-        if (syncer != nullptr)
-            syncer->set_on_queue(std::move(wake));
-    }
-}
-
-} // namespace
 
 c_socket_send_u::c_socket_send_u(std::shared_ptr<c_tcp_sock> sock,
                                  std::shared_ptr<c_abs_net_handler> handler,
@@ -37,10 +20,12 @@ void c_socket_send_u::set_syncer(c_net_syncer *syncer)
 {
     {
         QMutexLocker lock(&m_syncerLock);
-        attach_wake(m_syncer, {});
+        if (m_syncer != nullptr)
+            m_syncer->set_on_queue({});
         m_syncer = syncer;
         // The callback holds the wait object, not this thread, so it never dangles.
-        attach_wake(m_syncer, [wait = m_wait] { wait->wake_all(); });
+        if (m_syncer != nullptr)
+            m_syncer->set_on_queue([wait = m_wait] { wait->wake_all(); });
     }
     wake_sender();
 }
@@ -75,6 +60,12 @@ void c_socket_send_u::run()
             break;
         send_head(msg);
     }
+}
+
+bool c_socket_send_u::has_other_work()
+{
+    QMutexLocker lock(&m_syncerLock);
+    return m_syncer != nullptr && m_syncer->km_queue_size() > 0;
 }
 
 bool c_socket_send_u::offer_syncer()

@@ -30,8 +30,8 @@ public:
     // Attaches the keyboard/mouse syncer (null detaches it). Any thread. When it returns,
     // this thread no longer uses the previous syncer, which the caller may then destroy.
     void set_syncer(c_net_syncer *syncer);
-    // Wakes the thread from its empty-queue poll (for producers outside the media queue,
-    // such as the keyboard/mouse list). Any thread.
+    // Wakes the thread from its empty-queue poll. Any thread. An attached syncer wakes it
+    // by itself whenever a frame is appended to its list.
     void wake_sender() { m_wait->wake_all(); }
 
     // Diagnostic label of a media frame: "pak_ask", "pak_readData" or "pak_Type=<type>".
@@ -41,6 +41,8 @@ protected:
     void run() override;
     // stop(): besides the idle sleep, ends a wait for an answer at once.
     void wake() override;
+    // A keyboard/mouse frame waiting in the attached syncer.
+    bool has_other_work() override;
 
 private:
     bool offer_syncer();
