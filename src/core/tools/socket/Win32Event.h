@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 // An auto-reset event, initially not signalled: set() wakes one wait(), which consumes it.
 // Any thread may call any operation.
@@ -27,6 +28,8 @@ public:
     bool wait(int timeoutMs)
     {
         std::unique_lock lock(m_mutex);
+        if (timeoutMs <= 0)
+            return std::exchange(m_signalled, false);
         const bool signalled = m_cond.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                                [this] { return m_signalled; });
         m_signalled = false;
