@@ -8,9 +8,11 @@
 
 #include <QGuiApplication>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <optional>
 #include <cstdio>
 #include <unistd.h>
 
@@ -60,10 +62,21 @@ void print_line(const std::string &text)
     std::fflush(stdout);
 }
 
+// The Qt platform the simulator was started with (unset: none), before it chose the
+// offscreen one for itself: the viewer it launches gets this one, so that it shows its
+// window on the display.
+std::optional<QByteArray> g_startPlatform;
+
 // Starts the viewer with the launch text; its exit ends the simulator with its status.
 void launch_viewer(QCoreApplication &app, const QString &program, const std::string &launchText)
 {
     auto *viewer = new QProcess(&app);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (g_startPlatform)
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLocal8Bit(*g_startPlatform));
+    else
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    viewer->setProcessEnvironment(environment);
     viewer->setProcessChannelMode(QProcess::ForwardedChannels);
     QObject::connect(viewer, &QProcess::finished, &app, [](int code, QProcess::ExitStatus status) {
         TLOG_INFO << "sim: the viewer ended with status " << code;
@@ -90,6 +103,8 @@ void launch_viewer(QCoreApplication &app, const QString &program, const std::str
 int run_simulator(int argc, char **argv)
 {
     // Text is rendered into images only; the simulator never shows a window.
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        g_startPlatform = qgetenv("QT_QPA_PLATFORM");
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     c_sim_options options;

@@ -49,6 +49,9 @@ void c_sim_connection::send_raw(const std::uint8_t *bytes, std::size_t length)
     if (!open() || length == 0)
         return;
     m_socket->write(reinterpret_cast<const char *>(bytes), static_cast<qint64>(length));
+    // Out now, as far as the kernel takes it, rather than on the next pass of the event
+    // loop: a viewer waiting for an answer must not wait on our other work.
+    m_socket->flush();
 }
 
 void c_sim_connection::abort()
