@@ -214,11 +214,13 @@ void BM_MouseSamplePeriod(benchmark::State &state)
 {
     const int rate = static_cast<int>(state.range(0));
     set_mouse_sample_rate(rate);
+    // About a second of ticks, at least three periods and at most fifty.
+    const std::size_t needed = static_cast<std::size_t>(std::clamp(rate + 1, 4, 51));
     std::vector<steady::time_point> ticks;
     QEventLoop *running = nullptr;
     c_mouse_sampler sampler([&] {
         ticks.push_back(steady::now());
-        if (ticks.size() >= 51 && running != nullptr)
+        if (ticks.size() >= needed && running != nullptr)
             running->quit();
     });
     for (auto _ : state) {
@@ -231,7 +233,7 @@ void BM_MouseSamplePeriod(benchmark::State &state)
         loop.exec();
         sampler.stop();
         running = nullptr;
-        const bool enough = ticks.size() >= 51;
+        const bool enough = ticks.size() >= needed;
         if (!enough || ticks.size() < 2) {
             state.SkipWithError("the sample timer did not tick");
             return;
@@ -244,8 +246,11 @@ void BM_MouseSamplePeriod(benchmark::State &state)
     double sum = 0;
     for (double p : periods)
         sum += p;
-    state.counters["target_ms"] = mouse_sample_interval_ms(rate);
-    state.counters["mean_ms"] = periods.empty() ? 0 : sum / double(periods.size());
+    const double target = mouse_sample_interval_ms(rate);
+    const double mean = periods.empty() ? 0 : sum / double(periods.size());
+    state.counters["target_ms"] = target;
+    state.counters["mean_ms"] = mean;
+    state.counters["off_pct"] = target > 0 ? 100.0 * (mean - target) / target : 0;
     state.counters["p99_ms"] = percentile(periods, 0.99);
     set_mouse_sample_rate(kDefaultMouseRate);
 }
@@ -255,7 +260,7 @@ void BM_MouseSamplePeriod(benchmark::State &state)
 BENCHMARK(BM_KeyEventToDevice)->Arg(0)->UseManualTime()->Iterations(3000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_KeyEventToDevice)->Arg(12)->UseManualTime()->Iterations(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareSendOfTheSameFrame)->UseManualTime()->Iterations(3000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_MouseSamplePeriod)->Arg(50)->Arg(125)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MouseSamplePeriod)->Arg(1)->Arg(10)->Arg(50)->Arg(100)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
