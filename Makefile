@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test test-sanitize demo bench fuzz clean
+.PHONY: all deps configure build test e2e test-sanitize demo bench fuzz clean
 
 all: build
 
@@ -21,6 +21,10 @@ build: configure
 
 test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
+# The whole system under Xvfb with real X input (also part of `make test`).
+e2e: build
+	@ctest --test-dir $(BUILD) --output-on-failure -L e2e --timeout 300
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
 # modules under ThreadSanitizer.

@@ -34,8 +34,19 @@ done
 export DISPLAY=$display
 run_pair >"$build/demo.log" 2>&1 &
 pair=$!
+# Type a line on the remote computer once the window is up, then photograph the window.
+window=
+if command -v xdotool >/dev/null; then
+  window=$(timeout 20 xdotool search --sync --onlyvisible --name "Login User" 2>/dev/null | head -1)
+fi
+if [[ -n "$window" ]]; then
+  sleep 2
+  xdotool windowfocus "$window" 2>/dev/null || true
+  xdotool type --delay 30 'echo Hello from Tessaract' 2>/dev/null || true
+  xdotool key Return 2>/dev/null || true
+fi
 sleep "$seconds"
-import -window root "$shot"
+import -window "${window:-root}" "$shot"
 kill "$pair" 2>/dev/null || true
 pkill -P "$pair" 2>/dev/null || true
 wait "$pair" 2>/dev/null || true
