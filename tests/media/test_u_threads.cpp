@@ -2,6 +2,8 @@
 
 #include "media/u_packets.h"
 #include "protocol/c_net_syncer.h"
+#include "protocol/km_frame.h"
+#include "protocol/login_message.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "tools/socket/u/c_socket_recv_u.h"
 #include "tools/socket/u/c_socket_send_u.h"
@@ -204,4 +206,53 @@ TEST_F(UThreads, StopEndsAnAnswerWaitAtOnce)
     EXPECT_TRUE(pair.send->wait_ended(1000));
     EXPECT_EQ(log_lines_with("wait ack failed"), failures); // a stop is not a failure
     EXPECT_EQ(queue.size(), 1); // the frame stays for its owner to release
+}
+
+// The media device could not be reached at start: the media send thread keeps trying its
+// login every resend period, and keyboard/mouse frames queued meanwhile still leave at once
+// instead of waiting out the rest.
+TEST(UThreadsUnreachable, KeyboardMouseFramesLeaveWhileTheMediaDeviceIsUnreachable)
+{
+    socket_test::loopback_listener kmDevice;
+    auto kmSocket = std::make_shared<c_tcp_sock>();
+    kmSocket->set_remote_addr("127.0.0.1", kmDevice.port());
+    ASSERT_EQ(kmSocket->create_sock(nullptr, 0, 2000), 1);
+    const socket_test::unique_fd kmPeer = kmDevice.accept_one();
+    ASSERT_GE(kmPeer.get(), 0);
+    c_net_syncer syncer;
+    syncer.set_km_socket(kmSocket);
+
+    auto mediaSocket = std::make_shared<c_tcp_sock>();
+    mediaSocket->set_remote_addr("127.0.0.1", socket_test::free_port());
+    ASSERT_NE(mediaSocket->create_sock(nullptr, 0, 2000), 1);
+    mt_queue<CQUEUE_MESSAGE> queue;
+    queue.append(make_login_message(7));
+    auto pair = create_u_threads({mediaSocket, &queue, std::make_shared<c_wait_object>(),
+                                  std::make_shared<accepting_handler>(), {}});
+    ASSERT_TRUE(pair.send && pair.recv);
+    auto &sender = static_cast<c_socket_send_u &>(*pair.send);
+    sender.set_syncer(&syncer);
+    pair.send->start(QThread::HighestPriority);
+    pair.recv->start(QThread::HighestPriority);
+    // The login has failed to leave and the thread rests before trying it again.
+    ASSERT_TRUE(socket_test::eventually(
+        [] { return log_lines_with("c_tcp_sock::tcp_send socket error.") > 0; }));
+
+    const std::uint8_t key[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<std::uint8_t> frame = build_km_byte_frame(key, kKmKeepAlive);
+        ASSERT_FALSE(frame.empty());
+        syncer.queue_km_frame(frame);
+        std::vector<std::uint8_t> received(frame.size());
+        // Well inside the 2 s the media thread rests between its tries.
+        ASSERT_TRUE(socket_test::read_fd(kmPeer.get(), received.data(), received.size(), 1000))
+            << "keyboard/mouse frame " << i << " held back";
+        EXPECT_EQ(received, frame);
+    }
+
+    sender.set_syncer(nullptr);
+    for (const auto &thread : {pair.send, pair.recv}) {
+        thread->stop();
+        EXPECT_TRUE(thread->wait_ended(3000)) << thread->objectName().toStdString();
+    }
 }

@@ -5,6 +5,7 @@
 #include "protocol/c_net_syncer.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
+#include <chrono>
 #include <mutex>
 
 c_socket_send_u::c_socket_send_u(std::shared_ptr<c_tcp_sock> sock,
@@ -79,7 +80,12 @@ void c_socket_send_u::send_head(const CQUEUE_MESSAGE &msg)
     // An answer still signalled here is stale (a late reply to an earlier try, or a stop):
     // it must not count for this send.
     m_queue.wait_answer(0);
-    m_pTcpSocket->tcp_send(msg.buffer.get(), static_cast<int>(msg.length));
+    if (m_pTcpSocket->tcp_send(msg.buffer.get(), static_cast<int>(msg.length)) != 1) {
+        // Nothing can answer a frame that never left (the media device may be unreachable
+        // from the start): rest until the resend, still carrying keyboard/mouse frames.
+        rest_serving_syncer(kAnswerWaitMs);
+        return;
+    }
     const bool accepted = m_queue.wait_answer(kAnswerWaitMs);
     if (stop_requested())
         return; // the queue, with this frame, is its owner's to release
@@ -88,6 +94,21 @@ void c_socket_send_u::send_head(const CQUEUE_MESSAGE &msg)
         return;
     }
     drop_if_head(msg);
+}
+
+void c_socket_send_u::rest_serving_syncer(int ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (running()) {
+        if (offer_syncer())
+            continue;
+        // Checked under the wait object's mutex: an append or a stop from here on wakes us.
+        std::unique_lock lock(m_wait->mutex);
+        if (!running() || has_other_work())
+            continue;
+        if (m_wait->cond.wait_until(lock, deadline) == std::cv_status::timeout)
+            return;
+    }
 }
 
 void c_socket_send_u::drop_if_head(const CQUEUE_MESSAGE &sent)

@@ -47,6 +47,8 @@ protected:
 private:
     bool offer_syncer();
     void send_head(const CQUEUE_MESSAGE &msg);
+    // Waits `ms`, or until stop(), sending keyboard/mouse frames as they are queued.
+    void rest_serving_syncer(int ms);
     void drop_if_head(const CQUEUE_MESSAGE &sent);
 
     QMutex m_syncerLock; // held while the syncer is in use on this thread
