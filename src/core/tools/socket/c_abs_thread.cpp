@@ -44,13 +44,3 @@ void thread_deleter::operator()(c_abs_thread *thread) const
         delete thread;
     }).detach();
 }
-
-#if defined(__SANITIZE_THREAD__)
-// Qt's own library is not built for the thread sanitizer: QThread::wait and the destructor
-// of its internal wait condition synchronise through a mutex the sanitizer cannot see, so
-// deleting a thread object after a successful wait() is reported as a race inside Qt.
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:QWaitCondition::~QWaitCondition\n";
-}
-#endif
