@@ -144,13 +144,7 @@ class sim_rig {
 public:
     bool start(const QString &image)
     {
-        c_sim_options options;
-        options.portVideo = options.portKM = options.portMedia = 0;
-        options.controlStdin = false;
-        options.width = 320;
-        options.height = 240;
-        options.fps = 1;
-        m_sim = std::make_unique<c_sim_runner>(options);
+        m_sim = std::make_unique<c_sim_runner>(c_sim_options::in_process(320, 240, 1));
         QString error;
         if (!m_sim->start(error)) {
             std::fprintf(stderr, "simulator: %s\n", qPrintable(error));

@@ -186,6 +186,17 @@ bool parse_sim_options(const QStringList &arguments, c_sim_options &options, QSt
     return true;
 }
 
+c_sim_options c_sim_options::in_process(int width, int height, int fps)
+{
+    c_sim_options options;
+    options.portVideo = options.portKM = options.portMedia = 0;
+    options.controlStdin = false;
+    options.width = width;
+    options.height = height;
+    options.fps = fps;
+    return options;
+}
+
 std::string c_sim_options::launch_text(std::uint16_t video, std::uint16_t km,
                                        std::uint16_t media) const
 {

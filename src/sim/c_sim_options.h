@@ -38,6 +38,10 @@ struct c_sim_options {
     bool verbose = false;   // log lines on standard output too
     QString logDir;         // where log files go (empty: the logger's default)
 
+    // A device for in-process use (tests, benchmarks): free ports on loopback, no control
+    // on standard input, a small picture at a low rate unless told otherwise.
+    static c_sim_options in_process(int width = 320, int height = 240, int fps = 5);
+
     // The launch text a viewer needs, for these settings and the ports actually bound.
     std::string launch_text(std::uint16_t video, std::uint16_t km, std::uint16_t media) const;
 };

@@ -113,12 +113,7 @@ void WindowOnSim::SetUp()
     config.close();
     m_jsonPath = m_dir.filePath("received.jsonl");
 
-    c_sim_options options;
-    options.portVideo = options.portKM = options.portMedia = 0;
-    options.controlStdin = false;
-    options.width = kRemoteWidth;
-    options.height = kRemoteHeight;
-    options.fps = 10;
+    c_sim_options options = c_sim_options::in_process(kRemoteWidth, kRemoteHeight, 10);
     options.logJsonPath = m_jsonPath;
     m_sim = std::make_unique<c_sim_runner>(options);
     QString error;

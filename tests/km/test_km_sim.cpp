@@ -22,12 +22,7 @@ const c_km_session::key_type kDeviceReceives{0x0E, 0x32, 0x92, 0x32, 0xEA, 0x6D,
 
 c_sim_options small_device()
 {
-    c_sim_options options;
-    options.portVideo = options.portKM = options.portMedia = 0;
-    options.controlStdin = false;
-    options.width = 320;
-    options.height = 240;
-    options.fps = 2;
+    c_sim_options options = c_sim_options::in_process(320, 240, 2);
     options.desEncode = kDeviceSends;
     options.desDecode = kDeviceReceives;
     return options;

@@ -44,13 +44,7 @@ bool has(const std::string &text, const std::string &part)
 struct SimMedia : ::testing::Test {
     void SetUp() override
     {
-        c_sim_options options;
-        options.portVideo = options.portKM = options.portMedia = 0;
-        options.controlStdin = false;
-        options.width = 320;
-        options.height = 240;
-        options.fps = 5;
-        sim = std::make_unique<c_sim_runner>(options);
+        sim = std::make_unique<c_sim_runner>(c_sim_options::in_process());
         QString error;
         ASSERT_TRUE(sim->start(error)) << error.toStdString();
 
@@ -168,12 +162,7 @@ struct SimMediaWorkload : ::testing::Test {
 
     void SetUp() override
     {
-        c_sim_options options;
-        options.portVideo = options.portKM = options.portMedia = 0;
-        options.controlStdin = false;
-        options.width = 320;
-        options.height = 240;
-        options.fps = 1;
+        c_sim_options options = c_sim_options::in_process(320, 240, 1);
         options.logJsonPath = image.dir() + "/received.json";
         sim = std::make_unique<c_sim_runner>(options);
         QString error;

@@ -48,14 +48,7 @@ int remaining_ms(clock::time_point deadline)
 
 c_sim_options test_sim_options()
 {
-    c_sim_options options;
-    options.portVideo = 0;
-    options.portKM = 0;
-    options.portMedia = 0;
-    options.controlStdin = false;
-    options.width = 640;
-    options.height = 360;
-    options.fps = 15;
+    c_sim_options options = c_sim_options::in_process(640, 360, 15);
     std::memcpy(options.desEncode.data(), kSendKey, 8);
     std::memcpy(options.desDecode.data(), kReceiveKey, 8);
     return options;
