@@ -7,11 +7,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 frame_reader::frame_reader(byte_source &source, std::function<bool()> stopRequested,
                            std::uint8_t *buffer, std::uint32_t capacity)
     : m_source(source), m_stopRequested(std::move(stopRequested)), m_buffer(buffer),
-      m_capacity(capacity)
+      m_capacity(capacity), m_ahead(std::make_unique_for_overwrite<std::uint8_t[]>(kReadAhead))
 {
 }
 
@@ -65,18 +66,39 @@ frame_reader::status frame_reader::wait()
     }
 }
 
+std::uint32_t frame_reader::take_ahead(std::uint8_t *out, std::uint32_t length)
+{
+    const std::uint32_t n = std::min(length, m_aheadEnd - m_aheadBegin);
+    if (n > 0) {
+        std::memcpy(out, m_ahead.get() + m_aheadBegin, n);
+        m_aheadBegin += n;
+    }
+    return n;
+}
+
 frame_reader::status frame_reader::read_exact(std::uint8_t *out, std::uint32_t length)
 {
-    std::uint32_t got = 0;
+    std::uint32_t got = take_ahead(out, length);
     while (got < length) {
         const status st = wait();
         if (st != status::frame)
             return st;
-        const int want = static_cast<int>(std::min<std::uint32_t>(length - got, INT_MAX));
-        const int rc = m_source.read_some(out + got, want);
+        // What the read-ahead could hold goes through it; a larger rest goes straight out.
+        const bool direct = length - got >= kReadAhead;
+        std::uint8_t *const into = direct ? out + got : m_ahead.get();
+        const int want =
+            static_cast<int>(direct ? std::min<std::uint32_t>(length - got, INT_MAX) : kReadAhead);
+        const int rc = m_source.read_some(into, want);
         if (rc > 0) {
-            got += static_cast<std::uint32_t>(std::min(rc, want));
             m_failures = 0;
+            const auto n = static_cast<std::uint32_t>(std::min(rc, want));
+            if (direct) {
+                got += n;
+            } else {
+                m_aheadBegin = 0;
+                m_aheadEnd = n;
+                got += take_ahead(out + got, length - got);
+            }
             continue;
         }
         if (rc == byte_source::kClosed || rc == byte_source::kGone)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class byte_source;
 
@@ -12,6 +13,10 @@ class byte_source;
 // body bytes into the caller's buffer. Every read is preceded by readiness waits of at most
 // 100 ms, between which the stop request is checked. Used by every receive thread, on that
 // thread only.
+//
+// Reads go through a small read-ahead buffer, so a short frame that arrived whole costs one
+// wait and one read instead of one of each per header part and body; the part of a large
+// body that the read-ahead does not hold is read straight into the caller's buffer.
 class frame_reader {
 public:
     enum class status { frame, closed, stopped };
@@ -19,6 +24,7 @@ public:
     static constexpr int kPollMs = 100;
     // Consecutive failed waits or reads after which the source counts as dead.
     static constexpr int kMaxFailures = 50;
+    static constexpr std::uint32_t kReadAhead = 8192;
 
     // `buffer` holds `capacity` bytes and outlives the reader. `stopRequested` is asked
     // at every readiness timeout and before every read.
@@ -35,6 +41,8 @@ public:
 private:
     status wait();
     status read_exact(std::uint8_t *out, std::uint32_t length);
+    // Copies up to `length` read-ahead bytes to `out`; returns how many.
+    std::uint32_t take_ahead(std::uint8_t *out, std::uint32_t length);
     status hunt_magic();
     status discard(std::uint32_t length);
     bool failed(const char *what);
@@ -44,4 +52,7 @@ private:
     std::uint8_t *m_buffer;
     std::uint32_t m_capacity;
     int m_failures = 0;
+    std::unique_ptr<std::uint8_t[]> m_ahead; // kReadAhead bytes; [m_aheadBegin, m_aheadEnd) unread
+    std::uint32_t m_aheadBegin = 0;
+    std::uint32_t m_aheadEnd = 0;
 };
