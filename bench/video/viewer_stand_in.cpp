@@ -5,8 +5,8 @@
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "tools/socket/c_wait_object.h"
 #include "video/c_video_picture_path.h"
+#include "video_label.h"
 
-#include <QPixmap>
 
 #include <algorithm>
 #include <ctime>
@@ -39,6 +39,7 @@ viewer_stand_in::viewer_stand_in(QSize area)
       m_wait(std::make_shared<c_wait_object>())
 {
     m_label->setObjectName(QStringLiteral("label"));
+    m_label->setAutoFillBackground(true); // as in the window's form
     m_label->resize(area);
     m_label->show();
     m_marginColour = m_label->palette().color(m_label->backgroundRole());
@@ -149,7 +150,7 @@ void viewer_stand_in::on_slot_decode_one_frame(QImage picture)
     m_remoteSize = picture.size();
     if (m_paintPending)
         ++m_result.dropped; // the previous picture was replaced before it was painted
-    m_label->setPixmap(QPixmap::fromImage(m_canvas.canvas()));
+    show_canvas(*m_label, m_canvas.canvas());
     m_paintPending = true;
     m_pendingStamp = stamp;
     m_renderCpu += thread_cpu_seconds() - cpuBefore;

@@ -14,6 +14,7 @@
 #include "tools/socket/SocketChannel.h"
 #include "tools/socket/c_wait_object.h"
 #include "video/c_video_picture_path.h"
+#include "video_label.h"
 
 #include <QCoreApplication>
 #include <QLayout>
@@ -197,6 +198,7 @@ void H264Video::apply_resize_rule()
 {
     const QSize area = video_area();
     ui->label->setGeometry(0, 0, area.width(), area.height());
+    label_covered_changed(*ui->label);
     mark_window_resized();
 }
 

@@ -10,9 +10,9 @@
 #include "tools/socket/SocketChannel.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "video/c_video_picture_path.h"
+#include "video_label.h"
 
 #include <QMessageBox>
-#include <QPixmap>
 
 #include <algorithm>
 #include <cstring>
@@ -111,7 +111,7 @@ void H264Video::on_slot_decode_one_frame(QImage picture)
     m_geometry = *geometry;
     m_remoteSize = picture.size();
     update_mouse_geometry();
-    ui->label->setPixmap(QPixmap::fromImage(m_canvas.canvas()));
+    show_canvas(*ui->label, m_canvas.canvas());
     if (para.mouseMode == 0 && m_realignPending) {
         on_slot_mouse_align();
         m_realignPending = false;

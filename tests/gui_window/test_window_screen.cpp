@@ -94,4 +94,16 @@ TEST_F(WindowOnSim, DeviceClosingTheVideoChannelLeavesTheLastPictureAndTheWindow
     expect_desktop(*m_window, shown);
     EXPECT_EQ(shown.pixel(400, 5), kMargin);
     EXPECT_NE(sim_reply("viewers").find("km:1"), std::string::npos) << sim_reply("viewers");
+
+    // The picture covers the label, which paints it without a background fill under it. Made
+    // larger with no picture to come, the label shows its background around the last one
+    // (never whatever the window held there before).
+    EXPECT_TRUE(screen()->testAttribute(Qt::WA_OpaquePaintEvent));
+    m_window->resize(m_window->width() + 100, m_window->height() + 60);
+    ASSERT_TRUE(wait_for([&] { return screen()->height() == 660; }, kWaitMs));
+    EXPECT_FALSE(screen()->testAttribute(Qt::WA_OpaquePaintEvent));
+    const QImage larger = screen()->grab().toImage();
+    for (const QPoint outside : {QPoint(2, 2), QPoint(larger.width() - 3, larger.height() - 3)})
+        EXPECT_EQ(larger.pixel(outside), screen()->palette().color(screen()->backgroundRole()).rgb())
+            << outside.x() << "," << outside.y() << " is " << rgb_text(larger.pixel(outside));
 }
