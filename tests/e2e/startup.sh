@@ -22,9 +22,8 @@ km=$(grep '^km ' <<<"$frames" | head -2 | tr '\n' ';')
 [[ $km == "km 50 00001234;km 23 00;" ]] || fail "first keyboard/mouse frames: $km"
 [[ $(grep '^media ' <<<"$frames" | head -1) == "media 50 00001234" ]] || fail "media login missing"
 [[ $(grep '^video ' <<<"$frames" | head -1) == "video 50 00001234" ]] || fail "video login missing"
-# The keyboard/mouse frames ride the media channel's send thread, which carries the queued
-# login before its own: on the wire the keyboard/mouse login comes first of all.
-[[ $(head -1 <<<"$frames") == "km 50 00001234" ]] || fail "first frame on the wire: $(head -1 <<<"$frames")"
+# (The media channel may log in before the keyboard/mouse frames, which ride its send
+# thread only once the window has handed them over, reach the wire.)
 
 # The viewer's log shows the order in which it opened the channels.
 log=$(find "$E2E_BIN/log" -name "tessaract_*_$(printf %06d "$VIEWER_PID")_*.log" 2>/dev/null | head -1)
