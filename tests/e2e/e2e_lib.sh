@@ -7,7 +7,8 @@
 #   start_viewer                           # a viewer against it; sets VIEWER_PID, WINDOW
 #
 # and ends with `pass "what was shown"`. Any `fail` saves a screenshot of the whole screen,
-# the simulator's JSON lines and the programs' output under ARTIFACT_ROOT/NAME/ and exits 1.
+# the simulator's JSON lines, the programs' output and the viewers' logs under
+# ARTIFACT_ROOT/NAME/ and exits 1.
 # Every wait is bounded; the EXIT trap stops every process the scenario started.
 
 set -uo pipefail
@@ -24,13 +25,14 @@ PORT=
 VIEWER_PID=
 WINDOW=
 VIEWER_COUNT=0
+VIEWER_PIDS=()
 
 e2e_init() {
   E2E_NAME=${1:?scenario name}
   E2E_BIN=${2:?program folder}
   E2E_ARTIFACTS=${3:?artifact folder}/$E2E_NAME
   local tool
-  for tool in Xvfb xdotool xdpyinfo import convert compare; do
+  for tool in Xvfb xdotool xdpyinfo xprop import identify convert compare; do
     command -v "$tool" >/dev/null || { echo "skip: $tool not installed"; exit 77; }
   done
   rm -rf "$E2E_ARTIFACTS"
@@ -55,6 +57,10 @@ fail() {
   [[ -n "${DISPLAY:-}" ]] && import -window root "$E2E_ARTIFACTS/screen.png" 2>/dev/null
   cp "$E2E_WORK"/*.jsonl "$E2E_WORK"/*.out "$E2E_WORK"/*.err "$E2E_WORK"/*.png \
      "$E2E_ARTIFACTS"/ 2>/dev/null
+  local pid
+  for pid in "${VIEWER_PIDS[@]}"; do # the viewers' own logs
+    cp "$E2E_BIN"/log/tessaract_*_"$(printf %06d "$pid")"_*.log "$E2E_ARTIFACTS"/ 2>/dev/null
+  done
   echo "--- saved under $E2E_ARTIFACTS"
   echo "--- simulator output (last lines)"
   tail -n 15 "$E2E_WORK/sim.out" "$E2E_WORK/sim.err" 2>/dev/null
@@ -128,6 +134,7 @@ start_viewer() {
   "$E2E_BIN/tessaract" "$LAUNCH" >"$E2E_WORK/viewer$n.out" 2>"$E2E_WORK/viewer$n.err" &
   VIEWER_PID=$!
   track "$VIEWER_PID"
+  VIEWER_PIDS+=("$VIEWER_PID")
   WINDOW=
   local i
   for ((i = 0; i < 100; ++i)); do
