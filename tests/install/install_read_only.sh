@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, checks the program folder's shape and the
-# desktop entry, makes the folder read-only and runs the installed viewer against the
-# installed simulator: its log must appear under $XDG_STATE_HOME/tessaract/log/ and nothing
-# may be written into the program folder. Run as root, the viewer runs as "nobody" (root
-# writes into read-only folders); skipped (77) where that is not possible.
+# desktop entry, makes the folder read-only and runs the installed simulator and a viewer
+# against it: their logs must appear under $XDG_STATE_HOME/tessaract/log/ and nothing may be
+# written into the program folder. Run as root, both run as "nobody" (root writes into
+# read-only folders); skipped (77) where that is not possible.
 #
 #   install_read_only.sh BUILD_DIR
 set -uo pipefail
@@ -54,8 +54,10 @@ mkdir -p "$state"
 ((EUID == 0)) && chown nobody "$state"
 chmod -R a-w "$bin"
 
-"$bin/tessaract-sim" --port-video 0 --port-km 0 --port-media 0 --no-stdin --width 320 \
-  --height 240 --fps 5 --log-dir "$work/simlog" >"$work/sim.out" 2>"$work/sim.err" &
+# The installed demo as a user starts it: simulator and viewer, no log folder given.
+env QT_QPA_PLATFORM=offscreen XDG_STATE_HOME="$state" XDG_RUNTIME_DIR= HOME="$state" \
+  "${run_as[@]}" "$bin/tessaract-sim" --port-video 0 --port-km 0 --port-media 0 --no-stdin \
+  --width 320 --height 240 --fps 5 >"$work/sim.out" 2>"$work/sim.err" &
 pids+=($!)
 wait_for 100 test -s "$work/sim.out" || fail "the simulator printed no launch text"
 launch=$(sed -n 1p "$work/sim.out")
@@ -63,8 +65,13 @@ launch=$(sed -n 1p "$work/sim.out")
 env QT_QPA_PLATFORM=offscreen XDG_STATE_HOME="$state" XDG_RUNTIME_DIR= HOME="$state" \
   "${run_as[@]}" "$bin/tessaract" "$launch" >"$work/viewer.out" 2>"$work/viewer.err" &
 pids+=($!)
-logged() { grep -rqs "create_km_socket success\\." "$state/tessaract/log"; }
-wait_for 100 logged || fail "no log under $state/tessaract/log: $(ls -R "$state")"
-[[ ! -e $bin/log ]] || fail "the viewer wrote into its read-only folder"
+logged() { # PROGRAM TEXT
+  grep -qs "$2" "$state"/tessaract/log/"$1"_*.log
+}
+wait_for 100 logged tessaract 'create_km_socket success\.' ||
+  fail "no viewer log under $state/tessaract/log: $(ls -R "$state")"
+wait_for 100 logged tessaract-sim 'km viewer 1 connected' ||
+  fail "no simulator log under $state/tessaract/log: $(ls -R "$state")"
+[[ ! -e $bin/log ]] || fail "a program wrote into its read-only folder"
 
 echo "ok: installed layout complete; read-only program folder logs to $state/tessaract/log/"
