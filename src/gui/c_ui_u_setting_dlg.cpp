@@ -46,6 +46,10 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(const options &config, QWidget *parent)
     on_slot_enum_device();
     apply_texts();
     show_mapped(false);
+    // The form's 284 x 152 was drawn for drive letters; device paths, the image button and
+    // the style sheet's padding need more, and a squeezed button clips its text.
+    ensurePolished();
+    resize(size().expandedTo(sizeHint()));
     open_channel(config);
     m_enumTimer = startTimer(kEnumIntervalMs);
 }

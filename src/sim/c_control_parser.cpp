@@ -131,6 +131,7 @@ const std::map<std::string_view, verb_info> &verbs()
         {"sector", {verb::sector, 2, 2, "sector S"}},
         {"dump", {verb::dump, 1, 2, "dump [N]"}},
         {"stats", {verb::stats, 1, 1, "stats"}},
+        {"screenshot", {verb::screenshot, 2, 2, "screenshot PATH"}},
         {"quit", {verb::quit, 1, 1, "quit"}},
     };
     return table;
@@ -188,6 +189,7 @@ bool parse_arguments(const std::vector<std::string_view> &w, control_command &c)
                pattern_of(w[3], c.fill);
     case verb::silent: return number(w[1], 0, 600000, c.first);
     case verb::sector: return number(w[1], 0, 0xFFFFFFFF, c.first);
+    case verb::screenshot: c.path = std::string(w[1]); return true;
     case verb::dump:
         c.first = 50;
         return w.size() == 1 || number(w[1], 1, 1000, c.first);
@@ -235,5 +237,5 @@ const char *control_help_text()
            "ack TYPE TARGET RESULT [ID] | close CH ID | garbage CH ID N | oversize CH ID | "
            "malformed CH ID checksum|short|cipher|header | keyframe | console | clear | "
            "pointer | read S N | write S N 00..FF|lba | nothing | refuse-next | ffff | "
-           "silent T | media | sector S | dump [N] | stats | quit  (CH = km|video|media)";
+           "silent T | media | sector S | dump [N] | stats | screenshot PATH | quit  (CH = km|video|media)";
 }

@@ -14,7 +14,7 @@ struct control_command {
         none, // empty line or comment: no reply
         help, status, viewers, send, priv, led, ack, close, garbage, oversize, malformed,
         keyframe, console, clear, pointer, read, write, nothing, refuse_next, ffff, silent,
-        media, sector, dump, stats, quit,
+        media, sector, dump, stats, screenshot, quit,
     };
     enum class channel { km, video, media };
     enum class defect { checksum, short_body, cipher, header };
@@ -29,6 +29,7 @@ struct control_command {
     std::uint32_t third = 0;         // ack: result
     c_media_session::pattern fill;   // write
     defect flaw = defect::checksum;  // malformed
+    std::string path;                // screenshot: the picture file
 };
 
 // False with a reason in `error` when the line is not a valid command.

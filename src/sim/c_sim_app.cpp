@@ -2,6 +2,7 @@
 
 #include "c_sim_control.h"
 #include "c_sim_device.h"
+#include "launch/program_paths.h"
 #include "logging/CLogerManager.h"
 #include "logging/log.h"
 #include "logging/log_routing.h"
@@ -46,9 +47,17 @@ void start_logging(const c_sim_options &options)
     if (!manager)
         return;
     LoggerConfig config = CLogerManager::mainLoggerDefaults();
-    config.path = options.logDir.isEmpty()
-                      ? (QCoreApplication::applicationDirPath() + QStringLiteral("/log/")).toStdString()
-                      : (options.logDir + QStringLiteral("/")).toStdString();
+    if (!options.logDir.isEmpty()) {
+        config.path = (options.logDir + QStringLiteral("/")).toStdString();
+    } else {
+        // Beside the program, as the viewer does; an installed, read-only folder sends the
+        // log to the per-user state folder.
+        const std::string beside = QCoreApplication::applicationDirPath().toStdString() + "/log";
+        const std::string state = user_state_dir();
+        config.path = !make_writable_dir(beside) && !state.empty() && make_writable_dir(state + "/log")
+                          ? state + "/log/"
+                          : beside + "/";
+    }
     config.display = options.verbose; // standard output carries the launch text and replies
     config.enabled = true;
     manager->setLogger(ILogManager::kMainLogger, "Main", config);

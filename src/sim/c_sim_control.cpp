@@ -110,6 +110,11 @@ std::string c_sim_control::run(const control_command &c)
         return "ok " + std::to_string(x) + " " + std::to_string(y);
     case verb::dump: return "ok " + m_device.receive_log().last(c.first);
     case verb::stats: return "ok " + m_device.stats_line();
+    case verb::screenshot:
+        if (!m_device.save_screen(c.path))
+            return "err cannot write " + c.path;
+        return "ok " + std::to_string(m_device.options().width) + "x" +
+               std::to_string(m_device.options().height);
     case verb::quit: emit signal_quit(); return "ok bye";
     case verb::send: case verb::priv: case verb::ack: case verb::close: case verb::garbage:
     case verb::oversize: case verb::malformed:

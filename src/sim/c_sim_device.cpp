@@ -1,5 +1,6 @@
 #include "c_sim_device.h"
 
+#include "c_screen_renderer.h"
 #include "logging/log.h"
 
 #include <QHostAddress>
@@ -219,6 +220,18 @@ void c_sim_device::forget(c_sim_connection *connection)
     update_stream_viewers();
     if (media)
         update_disk_status();
+}
+
+bool c_sim_device::save_screen(const std::string &path) const
+{
+    // A renderer of its own: the stream thread's canvas is not to be read from here.
+    c_screen_renderer renderer(m_screen.width(), m_screen.height());
+    screen_snapshot state;
+    m_screen.snapshot(state);
+    const std::uint8_t *bits = renderer.render(state, 0);
+    const QImage picture(bits, renderer.width(), renderer.height(), renderer.stride(),
+                         QImage::Format_RGB32);
+    return picture.save(QString::fromStdString(path));
 }
 
 void c_sim_device::request_key_frame()

@@ -56,6 +56,9 @@ public:
     const c_console_text &console() const { return m_console; }
     void clear_console();
     void pointer(int &x, int &y) const { m_screen.pointer(x, y); }
+    // Writes the remote screen as it stands now (the picture the next frame encodes, but for
+    // its frame counter) to `path`; the format follows the file name (PNG for ".png").
+    bool save_screen(const std::string &path) const;
     int holder() const { return m_privilege.holder(); }
     int requester() const { return m_privilege.requester(); }
     c_receive_log &receive_log() { return m_log; }

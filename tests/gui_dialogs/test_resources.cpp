@@ -1,7 +1,11 @@
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
 #include <QFile>
 #include <QIcon>
 #include <QImage>
+#include <QLabel>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QSlider>
 #include <QToolBar>
@@ -89,3 +93,44 @@ TEST_F(Resources, StyleSheetParsesWithoutWarnings)
 }
 
 } // namespace
+
+TEST_F(Resources, StyleSheetTextIsLightOnTheDarkDialogs)
+{
+    QFile file(":/qss/H264Video");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(file.readAll()));
+    // Text widgets do not inherit the dialog's colour: each kind needs its own rule.
+    QDialog dialog;
+    QCheckBox box("Read Only", &dialog);
+    QPushButton button("Map", &dialog);
+    dialog.ensurePolished();
+    box.ensurePolished();
+    button.ensurePolished();
+    const QColor text(0xe8, 0xea, 0xed);
+    EXPECT_EQ(box.palette().color(QPalette::WindowText), text);
+    EXPECT_EQ(button.palette().color(QPalette::ButtonText), text);
+    qApp->setStyleSheet({});
+}
+
+TEST_F(Resources, StyleSheetDarkensOnlyTheRemoteScreenLabel)
+{
+    QFile file(":/qss/H264Video");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(file.readAll()));
+    // The main window's screen label, and a dialog's first label of the same object name.
+    QMainWindow window;
+    auto *central = new QWidget(&window);
+    central->setObjectName("centralWidget");
+    window.setCentralWidget(central);
+    auto *screen = new QLabel(central);
+    screen->setObjectName("label");
+    auto *dialog = new QDialog(&window);
+    auto *caption = new QLabel("Map Drive", dialog);
+    caption->setObjectName("label");
+    screen->ensurePolished();
+    caption->ensurePolished();
+    const QColor margin(0x12, 0x13, 0x14);
+    EXPECT_EQ(screen->palette().color(QPalette::Window), margin);
+    EXPECT_NE(caption->palette().color(QPalette::Window), margin);
+    qApp->setStyleSheet({});
+}

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
@@ -122,6 +123,27 @@ TEST_F(UDialog, StartsUnmappedWithItsTextsAndSendsUserId)
     NEED_CHANNEL(dialog);
     ASSERT_TRUE(device.wait_count(0x32, 1));
     EXPECT_EQ(device.frames()[0].body(), (bytes{0x32, 0, 0, 0, 3}));
+}
+
+TEST_F(UDialog, GrowsToShowEveryButtonWholeUnderTheStyleSheet)
+{
+    Q_INIT_RESOURCE(resources);
+    QFile sheet(":/qss/H264Video");
+    ASSERT_TRUE(sheet.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    set_images({QStringLiteral("/tmp/a-rather-long-folder-name/and-a-long-disk-image-name.img")});
+    {
+        c_ui_u_setting_dlg dialog(options(), nullptr);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        EXPECT_GE(dialog.width(), 284);
+        EXPECT_GE(dialog.height(), 152);
+        for (const char *name : {"mapButton", "unmapButton", "imageButton"}) {
+            auto *button = child<QPushButton>(dialog, name);
+            EXPECT_GE(button->width(), button->sizeHint().width()) << name;
+        }
+    }
+    qApp->setStyleSheet({});
 }
 
 TEST_F(UDialog, MapWithAnEmptyListDoesNothing)

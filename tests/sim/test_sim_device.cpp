@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QTemporaryDir>
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -213,6 +216,30 @@ TEST_F(sim_device_test, PointerFollowsRelativeAndAbsoluteReportsWithinTheScreen)
     EXPECT_EQ(sim->command("pointer"), "ok 639 359");
     km->send_km(5, {0, 1});  // too short
     expect(*km, {5, 1});
+}
+
+TEST_F(sim_device_test, ScreenshotShowsTheScreenAsItStandsWithThePointer)
+{
+    start();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString before = dir.filePath(QStringLiteral("before.png"));
+    const QString after = dir.filePath(QStringLiteral("after.png"));
+    EXPECT_EQ(sim->command("screenshot " + before.toStdString()), "ok 640x360");
+    auto km = km_viewer(1);
+    km->send_km(5, {0, 40, 40, 0});
+    expect(*km, {5, 0});
+    EXPECT_EQ(sim->command("screenshot " + after.toStdString()), "ok 640x360");
+
+    const QImage first(before);
+    const QImage second(after);
+    ASSERT_EQ(first.size(), QSize(640, 360));
+    ASSERT_EQ(second.size(), QSize(640, 360));
+    // Inside the arrow, just below its tip at the pointer position (320, 180).
+    EXPECT_EQ(first.pixel(322, 188), qRgb(255, 255, 255));
+    EXPECT_NE(second.pixel(322, 188), qRgb(255, 255, 255));
+    EXPECT_EQ(second.pixel(362, 228), qRgb(255, 255, 255));
+    EXPECT_EQ(sim->command("screenshot /nonexistent/folder/x.png").rfind("err", 0), 0U);
 }
 
 TEST_F(sim_device_test, TwoViewersRefuseThenHandOverThePrivilege)
