@@ -155,10 +155,11 @@ int main(int argc, char **argv)
     std::printf(
         "\nFigures leave out the first round (%d pictures: session start-up). pics/s: pictures "
         "decoded per second. CPU: process (getrusage) minus the sender thread's clock; recv, "
-        "gui: those threads' own clocks (rendr: the slot's render and setPixmap, paint: the "
-        "label's paintEvent, both inside gui). p50, p99: last fragment received -> painted. "
-        "drop: decoded, never painted. wait: most pictures emitted and not yet taken by the "
-        "display at once. Floor: paced like the viewer's row, or back to back.\n"
+        "gui: those threads' own clocks (rendr: the slot's geometry and hand-over to the label, "
+        "paint: the label's paintEvent, which scales the picture into the window, both inside "
+        "gui). p50, p99: last fragment received -> painted. drop: decoded, never painted. wait: "
+        "most pictures emitted and not yet taken by the display at once. Floor: paced like the "
+        "viewer's row, or back to back.\n"
         "Targets (paced):\n",
         kPicturesEncoded);
     for (const stream_row &row : rows)

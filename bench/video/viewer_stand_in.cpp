@@ -5,7 +5,6 @@
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "tools/socket/c_wait_object.h"
 #include "video/c_video_picture_path.h"
-#include "video_label.h"
 
 
 #include <algorithm>
@@ -28,7 +27,7 @@ double thread_cpu_seconds()
 void display_label::paintEvent(QPaintEvent *event)
 {
     const double before = thread_cpu_seconds();
-    QLabel::paintEvent(event);
+    c_video_label::paintEvent(event);
     m_paintCpu += thread_cpu_seconds() - before;
     if (m_painted)
         m_painted();
@@ -43,6 +42,7 @@ viewer_stand_in::viewer_stand_in(QSize area)
     m_label->resize(area);
     m_label->show();
     m_marginColour = m_label->palette().color(m_label->backgroundRole());
+    m_label->set_margin_colour(m_marginColour);
 }
 
 viewer_stand_in::~viewer_stand_in()
@@ -143,14 +143,15 @@ void viewer_stand_in::on_slot_decode_one_frame(QImage picture)
         return;
     }
     const double cpuBefore = thread_cpu_seconds();
-    const auto geometry = m_canvas.render(picture, m_label->size(), m_marginColour);
+    const auto geometry = compute_display_geometry(picture.width(), picture.height(),
+                                                   m_label->width(), m_label->height());
     if (!geometry)
         return;
     m_geometry = *geometry;
     m_remoteSize = picture.size();
     if (m_paintPending)
         ++m_result.dropped; // the previous picture was replaced before it was painted
-    show_canvas(*m_label, m_canvas.canvas());
+    m_label->show_picture(picture, *geometry);
     m_paintPending = true;
     m_pendingStamp = stamp;
     m_renderCpu += thread_cpu_seconds() - cpuBefore;

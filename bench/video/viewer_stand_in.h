@@ -4,10 +4,10 @@
 #include "protocol/c_video_msg_dispatcher.h"
 #include "tools/socket/mt_queue.h"
 #include "video/display_geometry.h"
-#include "video_canvas.h"
+#include "video_label.h"
+#include "video_picture_image.h"
 
 #include <QImage>
-#include <QLabel>
 #include <QObject>
 
 #include <array>
@@ -25,8 +25,8 @@ class c_tcp_sock;
 class c_video_picture_path;
 struct c_wait_object;
 
-// The video label of the stand-in: a plain QLabel that reports each finished paint.
-class display_label : public QLabel {
+// The video label of the stand-in: the window's, reporting each finished paint.
+class display_label : public c_video_label {
     Q_OBJECT
 public:
     explicit display_label(std::function<void()> painted) : m_painted(std::move(painted)) {}
@@ -47,8 +47,8 @@ private:
 // refused fragment discarding the picture in progress), the real picture path, and on the
 // GUI thread the window's hand-over and display, step for step: a queued
 // signal_decode_one_frame(QImage) over the pooled picture, a slot that skips all but the
-// newest waiting picture, renders it with c_video_canvas into an area of the label's size
-// and sets the canvas as the label's pixmap; the label then paints.
+// newest waiting picture, computes its display geometry for the label's size and hands both
+// to the label (c_video_label), which then paints it.
 //
 // Measured on the side, without changing what the path does: the moment the receive thread
 // delivers a picture's last fragment, the moment the label has painted it, the pictures
@@ -66,7 +66,7 @@ public:
         std::vector<double> latencyMs; // last fragment received -> painted
         clock::time_point lastShown;
         double receiveCpuSeconds = 0; // receive thread, first frame to last
-        double renderCpuSeconds = 0;  // GUI thread: the slot's rendering and setPixmap
+        double renderCpuSeconds = 0;  // GUI thread: the slot's geometry and hand-over
         double paintCpuSeconds = 0;   // GUI thread: the label's paintEvent
     };
 
@@ -128,7 +128,6 @@ private:
     std::deque<clock::time_point> m_stamps; // one per emitted picture, in emit order
 
     // GUI thread.
-    c_video_canvas m_canvas;
     display_geometry m_geometry;
     QSize m_remoteSize;
     int m_taken = 0;

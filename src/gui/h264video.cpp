@@ -14,7 +14,6 @@
 #include "tools/socket/SocketChannel.h"
 #include "tools/socket/c_wait_object.h"
 #include "video/c_video_picture_path.h"
-#include "video_label.h"
 
 #include <QCoreApplication>
 #include <QLayout>
@@ -71,6 +70,7 @@ void H264Video::build_shell()
     // The style sheet colours the label; its palette shows that only once polished.
     ui->label->ensurePolished();
     m_marginColour = ui->label->palette().window().color();
+    ui->label->set_margin_colour(m_marginColour);
 
     // The toolbar's width is known only once the style sheet and the layout have sized it;
     // before that it is a default 100 pixels and the label would come out too narrow.
@@ -198,7 +198,9 @@ void H264Video::apply_resize_rule()
 {
     const QSize area = video_area();
     ui->label->setGeometry(0, 0, area.width(), area.height());
-    label_covered_changed(*ui->label);
+    // The picture shown is fitted to the new size at once, not at the next picture.
+    if (!ui->label->picture().isNull())
+        show_picture(ui->label->picture());
     mark_window_resized();
 }
 

@@ -6,7 +6,7 @@
 #include "settings/system_key.h"
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/socket/mt_queue.h"
-#include "video_canvas.h"
+#include "video/display_geometry.h"
 
 #include <QMainWindow>
 #include <QMap>
@@ -107,6 +107,9 @@ private:
     void open_media();
     void set_privilege_actions();
     void update_mouse_geometry();
+    // Shows `picture` in the video label at the geometry for the label's size, and records
+    // that geometry for the mouse.
+    void show_picture(const QImage &picture);
     void mark_window_resized();
     void restart_mouse_sampling();
     bool open_video();
@@ -146,7 +149,6 @@ private:
     std::atomic<int> m_picturesInFlight{0};
 
     // Display.
-    c_video_canvas m_canvas;
     display_geometry m_geometry;
     QSize m_remoteSize;
 };

@@ -10,7 +10,7 @@
 #include "tools/socket/SocketChannel.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "video/c_video_picture_path.h"
-#include "video_label.h"
+#include "video_picture_image.h"
 
 #include <QMessageBox>
 
@@ -105,15 +105,22 @@ void H264Video::on_slot_decode_one_frame(QImage picture)
     // Only the newest of the pictures waiting here is worth drawing.
     if (m_picturesInFlight.fetch_sub(1) > 1)
         return;
-    const auto geometry = m_canvas.render(picture, video_area(), m_marginColour);
+    show_picture(picture);
+    if (para.mouseMode == 0 && m_realignPending) {
+        on_slot_mouse_align();
+        m_realignPending = false;
+    }
+}
+
+void H264Video::show_picture(const QImage &picture)
+{
+    const QSize area = video_area();
+    const auto geometry =
+        compute_display_geometry(picture.width(), picture.height(), area.width(), area.height());
     if (!geometry)
         return;
     m_geometry = *geometry;
     m_remoteSize = picture.size();
     update_mouse_geometry();
-    show_canvas(*ui->label, m_canvas.canvas());
-    if (para.mouseMode == 0 && m_realignPending) {
-        on_slot_mouse_align();
-        m_realignPending = false;
-    }
+    ui->label->show_picture(picture, *geometry);
 }

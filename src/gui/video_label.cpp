@@ -1,19 +1,35 @@
 #include "video_label.h"
 
-#include <QImage>
-#include <QLabel>
-#include <QPixmap>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QRegion>
 
-void show_canvas(QLabel &label, const QImage &canvas)
+c_video_label::c_video_label(QWidget *parent) : QLabel(parent)
 {
-    label.setPixmap(QPixmap::fromImage(canvas));
-    label_covered_changed(label);
+    m_margin = palette().color(backgroundRole());
 }
 
-void label_covered_changed(QLabel &label)
+void c_video_label::show_picture(const QImage &picture, const display_geometry &geometry)
 {
-    const QPixmap pixmap = label.pixmap();
-    label.setAttribute(Qt::WA_OpaquePaintEvent,
-                       !pixmap.isNull() && label.contentsRect() == label.rect() &&
-                           pixmap.size() == label.size());
+    m_picture = picture;
+    m_geometry = geometry;
+    ++m_shown;
+    setAttribute(Qt::WA_OpaquePaintEvent, !m_picture.isNull());
+    update();
+}
+
+void c_video_label::paintEvent(QPaintEvent *event)
+{
+    if (m_picture.isNull()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    const QRect shown(m_geometry.offsetX, m_geometry.offsetY, m_geometry.shownWidth,
+                      m_geometry.shownHeight);
+    QPainter painter(this);
+    // Margins first, only where the picture does not go (halving may leave one more margin
+    // column or row on the right or bottom).
+    for (const QRect &margin : QRegion(rect()).subtracted(shown))
+        painter.fillRect(margin, m_margin);
+    painter.drawImage(shown, m_picture);
 }

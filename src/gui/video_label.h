@@ -1,15 +1,40 @@
 #pragma once
 
-class QImage;
-class QLabel;
+#include "video/display_geometry.h"
 
-// The video label shows the rendered canvas as its pixmap.
+#include <QColor>
+#include <QImage>
+#include <QLabel>
 
-// Shows `canvas` as the label's pixmap (sharing its buffer); see label_covered_changed().
-void show_canvas(QLabel &label, const QImage &canvas);
+#include <cstdint>
 
-// To call whenever the label's size or pixmap changes. While its pixmap covers it entirely,
-// the label is marked as painting every pixel itself, so no background is filled under the
-// picture first (a whole-area fill per picture, for nothing); otherwise the background shows
-// around the pixmap as usual.
-void label_covered_changed(QLabel &label);
+// The remote screen: a label that shows the newest picture scaled (fast, no smoothing) to the
+// size and at the offset of its display geometry, the margins around it in the margin colour.
+//
+// The picture is drawn straight into the window's paint: no label-sized canvas is drawn first
+// and copied again, and no background is filled under it (the picture and its margins cover
+// every pixel). The label holds the picture, and with it the picture's pooled buffer, until
+// the next one. Before the first it is a plain label.
+class c_video_label : public QLabel {
+    Q_OBJECT
+public:
+    explicit c_video_label(QWidget *parent = nullptr);
+
+    // Shows `picture` at `geometry` (computed for this label's size) and repaints.
+    void show_picture(const QImage &picture, const display_geometry &geometry);
+    void set_margin_colour(const QColor &colour) { m_margin = colour; }
+
+    const QImage &picture() const { return m_picture; }
+    const display_geometry &geometry() const { return m_geometry; }
+    // Pictures shown so far.
+    std::uint64_t pictures_shown() const { return m_shown; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QImage m_picture;
+    display_geometry m_geometry;
+    QColor m_margin;
+    std::uint64_t m_shown = 0;
+};

@@ -84,26 +84,26 @@ TEST_F(WindowOnSim, DeviceClosingTheVideoChannelLeavesTheLastPictureAndTheWindow
     const std::string printScreen = "0000460000000000";
     ASSERT_TRUE(choose_syskey("PrtScreen"));
     ASSERT_TRUE(wait_keyboard_report(printScreen, 1));
-    const qint64 last = screen()->pixmap().cacheKey();
+    const std::uint64_t last = screen()->pictures_shown();
     ASSERT_TRUE(choose_syskey("PrtScreen"));
     ASSERT_TRUE(wait_keyboard_report(printScreen, 2));
 
     EXPECT_TRUE(m_window->isVisible());
-    EXPECT_EQ(screen()->pixmap().cacheKey(), last) << "no picture after the close";
+    EXPECT_EQ(screen()->pictures_shown(), last) << "no picture after the close";
     const QImage shown = screen()->grab().toImage();
     expect_desktop(*m_window, shown);
     EXPECT_EQ(shown.pixel(400, 5), kMargin);
     EXPECT_NE(sim_reply("viewers").find("km:1"), std::string::npos) << sim_reply("viewers");
 
-    // The picture covers the label, which paints it without a background fill under it. Made
-    // larger with no picture to come, the label shows its background around the last one
-    // (never whatever the window held there before).
-    EXPECT_TRUE(screen()->testAttribute(Qt::WA_OpaquePaintEvent));
-    m_window->resize(m_window->width() + 100, m_window->height() + 60);
+    // With no picture to come, a larger window fits the last picture to its new size at once,
+    // and the mouse follows the geometry shown.
+    m_window->resize(m_window->width() + 200, m_window->height() + 60);
     ASSERT_TRUE(wait_for([&] { return screen()->height() == 660; }, kWaitMs));
-    EXPECT_FALSE(screen()->testAttribute(Qt::WA_OpaquePaintEvent));
+    const display_geometry fitted = *compute_display_geometry(kRemoteWidth, kRemoteHeight,
+                                                              screen()->width(), 660);
+    EXPECT_EQ(m_window->shown_geometry(), fitted);
+    EXPECT_EQ(screen()->geometry(), fitted);
     const QImage larger = screen()->grab().toImage();
-    for (const QPoint outside : {QPoint(2, 2), QPoint(larger.width() - 3, larger.height() - 3)})
-        EXPECT_EQ(larger.pixel(outside), screen()->palette().color(screen()->backgroundRole()).rgb())
-            << outside.x() << "," << outside.y() << " is " << rgb_text(larger.pixel(outside));
+    expect_desktop(*m_window, larger);
+    EXPECT_EQ(larger.pixel(2, 2), kMargin);
 }

@@ -158,13 +158,13 @@ void WindowOnSim::open_window()
     ASSERT_TRUE(wait_for([&] { return sim_reply("status").find("holder=1") != std::string::npos; },
                          kWaitMs))
         << sim_reply("status");
-    ASSERT_TRUE(wait_for([&] { return !screen()->pixmap().isNull(); }, kWaitMs));
+    ASSERT_TRUE(wait_for([&] { return !screen()->picture().isNull(); }, kWaitMs));
     ASSERT_TRUE(wait_for([&] { return align_reports() >= 20; }, kWaitMs));
 }
 
-QLabel *WindowOnSim::screen() const
+c_video_label *WindowOnSim::screen() const
 {
-    return m_window->findChild<QLabel *>(QStringLiteral("label"));
+    return m_window->findChild<c_video_label *>(QStringLiteral("label"));
 }
 
 QToolButton *WindowOnSim::syskey_button() const
@@ -264,16 +264,6 @@ bool WindowOnSim::wait_keyboard_report(const std::string &payload, int count)
 
 bool WindowOnSim::wait_new_pictures(int count)
 {
-    qint64 shown = screen()->pixmap().cacheKey();
-    int seen = 0;
-    return wait_for(
-        [&] {
-            const qint64 now = screen()->pixmap().cacheKey();
-            if (now != shown) {
-                shown = now;
-                ++seen;
-            }
-            return seen >= count;
-        },
-        kWaitMs);
+    const std::uint64_t before = screen()->pictures_shown();
+    return wait_for([&] { return screen()->pictures_shown() >= before + count; }, kWaitMs);
 }

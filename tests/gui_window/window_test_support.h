@@ -2,6 +2,7 @@
 
 #include "c_sim_options.h"
 #include "c_sim_runner.h"
+#include "video_label.h"
 
 #include <QImage>
 #include <QString>
@@ -18,7 +19,6 @@
 #include <vector>
 
 class H264Video;
-class QLabel;
 class QToolButton;
 
 // One frame the device received, from its JSON lines (bodies deciphered).
@@ -67,7 +67,7 @@ protected:
     // picture. Fatal failures end the test.
     void open_window();
 
-    QLabel *screen() const;
+    c_video_label *screen() const;
     // The system key menu's button on the toolbar.
     QToolButton *syskey_button() const;
     QStringList syskey_menu_texts() const;

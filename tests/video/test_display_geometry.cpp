@@ -1,5 +1,5 @@
 #include "video/display_geometry.h"
-#include "video_canvas.h"
+#include "video_picture_image.h"
 
 #include <QImage>
 
@@ -69,52 +69,7 @@ TEST(DisplayGeometry, ShownSizeIsWhatQImageScalingGives)
     }
 }
 
-TEST(VideoCanvas, DrawsMarginsAndThePictureScaledAtItsOffset)
-{
-    QImage picture(1920, 1080, QImage::Format_RGB32);
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            picture.setPixel(x, y, qRgb(x / 8, y / 5, (x ^ y) & 0xFF));
-    const QColor margin(10, 20, 30);
-    c_video_canvas canvas;
-    const auto g = canvas.render(picture, QSize(960, 800), margin);
-    ASSERT_TRUE(g);
-    const QImage &out = canvas.canvas();
-    ASSERT_EQ(out.size(), QSize(960, 800));
-    EXPECT_EQ(out.pixel(0, 0), margin.rgb());
-    EXPECT_EQ(out.pixel(959, 129), margin.rgb());
-    EXPECT_EQ(out.pixel(500, 670), margin.rgb());
-    EXPECT_EQ(out.pixel(959, 799), margin.rgb());
-    // Inside: the picture at half size, sampled without smoothing.
-    const QImage scaled = picture.scaledToWidth(960, Qt::FastTransformation);
-    int differing = 0;
-    for (int y = 0; y < 540; ++y)
-        for (int x = 0; x < 960; ++x)
-            differing += out.pixel(x, y + 130) != scaled.pixel(x, y);
-    EXPECT_LT(differing, 960 * 540 / 100);
-
-    EXPECT_FALSE(canvas.render(QImage(), QSize(960, 800), margin));
-    EXPECT_FALSE(canvas.render(picture, QSize(0, 800), margin));
-}
-
-TEST(VideoCanvas, CanvasOnScreenIsNeverDrawnOver)
-{
-    QImage red(64, 48, QImage::Format_RGB32);
-    red.fill(Qt::red);
-    QImage blue(64, 48, QImage::Format_RGB32);
-    blue.fill(Qt::blue);
-    c_video_canvas canvas;
-    ASSERT_TRUE(canvas.render(red, QSize(64, 48), Qt::black));
-    const QImage onScreen = canvas.canvas(); // as a pixmap made from it would hold it
-    const uchar *firstBuffer = canvas.canvas().constBits();
-    for (int i = 0; i < 4; ++i)
-        ASSERT_TRUE(canvas.render(i % 2 ? red : blue, QSize(64, 48), Qt::black));
-    EXPECT_EQ(onScreen.pixel(10, 10), qRgb(255, 0, 0));
-    EXPECT_NE(canvas.canvas().constBits(), firstBuffer);
-    EXPECT_EQ(canvas.canvas().pixel(10, 10), qRgb(255, 0, 0));
-}
-
-TEST(VideoCanvas, PictureImageSharesThePooledBufferWithoutCopy)
+TEST(VideoPictureImage, SharesThePooledBufferWithoutCopy)
 {
     c_picture_pool pool(2);
     {

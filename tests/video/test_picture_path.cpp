@@ -1,6 +1,6 @@
 #include "video/H264Decoder.h"
 #include "video/c_video_picture_path.h"
-#include "video_canvas.h"
+#include "video_picture_image.h"
 #include "video_test_support.h"
 
 #include <gtest/gtest.h>
