@@ -40,6 +40,7 @@ int main(int argc, char *argv[])
     // Qt 6 strings are UTF-8 throughout: there are no text codecs to choose.
     apply_style_sheet(app);
 
+    quit_on_termination_signals(app);
     H264Video window(nullptr, {});
     // The device could not be reached; the user has been told.
     if (window.start_failed())
