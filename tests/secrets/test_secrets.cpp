@@ -114,11 +114,21 @@ protected:
         return {{"DISPLAY", m_display}, {"QT_QPA_PLATFORM", "xcb"}, {"WAYLAND_DISPLAY", ""}};
     }
 
-    // Everything secret: both keys in either letter case, the launch text, the typed text.
+    // Everything secret: both keys in either letter case, the launch text, the typed text,
+    // and the keyboard report of each typed letter as hex bytes or as a list of numbers.
     std::vector<std::string> secrets() const
     {
-        return {hex(kEncodeKey, true), hex(kEncodeKey, false), hex(kDecodeKey, true),
-                hex(kDecodeKey, false), m_sim->launch_text(), kTyped};
+        std::vector<std::string> all{hex(kEncodeKey, true), hex(kEncodeKey, false),
+                                     hex(kDecodeKey, true), hex(kDecodeKey, false),
+                                     m_sim->launch_text(), kTyped};
+        for (char c : kTyped) {
+            if (c < 'a' || c > 'z')
+                continue;
+            const int usage = 4 + (c - 'a');
+            all.push_back(hex({0, 0, static_cast<std::uint8_t>(usage), 0, 0, 0, 0, 0}, false));
+            all.push_back("0,0," + std::to_string(usage) + ",0,0,0,0,0");
+        }
+        return all;
     }
     void expect_no_secret(const std::string &text, const std::string &where) const
     {
