@@ -71,9 +71,15 @@ protected:
         dialog->findChild<QPushButton *>("mapButton")->click();
     }
     std::string media() { return sim_reply("media"); }
-    bool wait_media(const std::string &piece)
+    // Mapped, and the remote computer done probing the disk.
+    bool wait_mapped()
     {
-        return wait_for([&] { return has(media(), piece); }, kWaitMs);
+        return wait_for(
+            [&] {
+                const std::string reply = media();
+                return has(reply, "mapped=1") && has(reply, "idle=1");
+            },
+            kWaitMs);
     }
     bool wait_field_at_least(const std::string &key, long count)
     {
@@ -129,7 +135,7 @@ TEST_F(MediaFault, ReadBatchCutByTheDeviceReadsOnlyTheAskedSectorsOfAReadOnlyIma
     const QByteArray before = sha256(m_original);
     ASSERT_NO_FATAL_FAILURE(open_window());
     ASSERT_NO_FATAL_FAILURE(map(true));
-    ASSERT_TRUE(wait_media("idle=1")) << media();
+    ASSERT_TRUE(wait_mapped()) << media();
     ASSERT_TRUE(has(media(), "ro=1")) << media();
     const long readBefore = field(media(), "read");
 
@@ -151,7 +157,7 @@ TEST_F(MediaFault, WriteBatchCutByTheDeviceWritesNothingOutsideItsRun)
 {
     ASSERT_NO_FATAL_FAILURE(open_window());
     ASSERT_NO_FATAL_FAILURE(map(false));
-    ASSERT_TRUE(wait_media("idle=1")) << media();
+    ASSERT_TRUE(wait_mapped()) << media();
     ASSERT_TRUE(has(media(), "ro=0")) << media();
 
     m_meter.restart();
@@ -191,7 +197,7 @@ TEST_F(MediaFault, HostileFramesDuringReadsOfAReadOnlyImage)
     const QByteArray before = sha256(m_original);
     ASSERT_NO_FATAL_FAILURE(open_window());
     ASSERT_NO_FATAL_FAILURE(map(true));
-    ASSERT_TRUE(wait_media("idle=1")) << media();
+    ASSERT_TRUE(wait_mapped()) << media();
     const long readBefore = field(media(), "read");
 
     m_meter.restart();
@@ -218,7 +224,7 @@ TEST_F(MediaFault, SilentDeviceMidBatchThenRecovers)
     const QByteArray before = sha256(m_original);
     ASSERT_NO_FATAL_FAILURE(open_window());
     ASSERT_NO_FATAL_FAILURE(map(true));
-    ASSERT_TRUE(wait_media("idle=1")) << media();
+    ASSERT_TRUE(wait_mapped()) << media();
     const long readBefore = field(media(), "read");
 
     m_meter.restart();
