@@ -39,12 +39,16 @@ fail() { echo "soak: FAIL: $*"; tail -20 "$work/sim.err" 2>/dev/null; exit 1; }
 mkdir -p "$work/program"
 cp "$bin/tessaract" "$work/program/"
 [[ -x "$bin/ledsync" ]] && cp "$bin/ledsync" "$work/program/"
-# Sanitizer builds: leaks are reported into files at the viewer's exit.
-if nm -D "$bin/tessaract" 2>/dev/null | grep -q __asan_init || nm "$bin/tessaract" 2>/dev/null | grep -q __asan_init; then
+# Sanitizer builds: leaks are reported into files at the viewer's (and the simulator's)
+# exit. The one allocation libdbus makes when Qt joins the session bus is never freed by
+# design and is waived; LeakSanitizer prints how often each waiver matched.
+sanitized=
+if [[ $( { nm -D "$bin/tessaract"; nm "$bin/tessaract"; } 2>/dev/null | grep -c __asan_init) -gt 0 ]]; then
   sanitized=1
-  export ASAN_OPTIONS="detect_leaks=1:log_path=$work/asan:${ASAN_OPTIONS:-}"
-else
-  sanitized=
+  printf 'leak:libdbus-1.so\n' >"$work/lsan.supp"
+  export ASAN_OPTIONS="detect_leaks=1:log_path=$work/asan${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+  export LSAN_OPTIONS="suppressions=$work/lsan.supp:print_suppressions=1${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+  export UBSAN_OPTIONS="print_stacktrace=1:log_path=$work/asan${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 fi
 
 # The disk the remote computer reads: 64 MiB with a recognisable pattern, mapped read-only.
@@ -177,7 +181,8 @@ sum_after=$(sha256sum "$image" | cut -d' ' -f1)
 echo "soak: resident memory after warm-up ${rss_start} kB, at the end ${rss_end} kB (growth ${growth}%), largest ${rss_peak} kB"
 echo "soak: device sent ~${sent} pictures, skipped ${skipped} for a slow viewer, slowest encode ${encode_max} ms"
 if [[ -n $viewer_line ]]; then
-  echo "soak: viewer: ${viewer_line#*video statistics: }"
+  viewer_line=${viewer_line#*video statistics: }
+  echo "soak: viewer: ${viewer_line% ( *}"
 else
   echo "soak: viewer: no statistics line (the run was shorter than a minute)"
 fi
@@ -186,19 +191,22 @@ echo "soak: typed text on the remote console at the end: $( [[ $console == *"the
 echo "soak: viewer exit status $status after SIGTERM"
 
 result=0
-awk -v g="$growth" 'BEGIN { exit !(g < 5) }' || { echo "soak: FAIL: memory grew by ${growth}%"; result=1; }
+if [[ -n $sanitized ]]; then
+  echo "soak: memory growth not judged: AddressSanitizer keeps freed memory in quarantine"
+else
+  awk -v g="$growth" 'BEGIN { exit !(g < 5) }' || { echo "soak: FAIL: memory grew by ${growth}%"; result=1; }
+fi
 [[ $sum_before == "$sum_after" ]] || { echo "soak: FAIL: the read-only image changed"; result=1; }
 [[ $console == *"the quick brown fox"* ]] || { echo "soak: FAIL: typing no longer reached the remote computer"; result=1; }
 (( status == 0 )) || { echo "soak: FAIL: the viewer ended with status $status"; result=1; }
 if [[ -n $sanitized ]]; then
-  if grep -l 'ERROR: LeakSanitizer' "$work"/asan.* >/dev/null 2>&1; then
-    echo "soak: FAIL: LeakSanitizer found leaks:"
-    grep -h -A12 'ERROR: LeakSanitizer\|^Direct leak\|^Indirect leak' "$work"/asan.* | head -60
+  if grep -l 'ERROR: \(LeakSanitizer\|AddressSanitizer\)\|runtime error:' "$work"/asan.* >/dev/null 2>&1; then
+    echo "soak: FAIL: the sanitizers reported:"
+    head -80 "$work"/asan.*
     result=1
-  elif ls "$work"/asan.* >/dev/null 2>&1; then
-    echo "soak: FAIL: the sanitizer reported:"; head -40 "$work"/asan.*; result=1
   else
-    echo "soak: LeakSanitizer: no leak reported at the viewer's exit"
+    echo "soak: LeakSanitizer: no leak in the viewer or the simulator at their exit"
+    cat "$work"/asan.* 2>/dev/null | grep -A4 'Suppressions used' | sed 's/^/soak:   /'
   fi
 fi
 (( result == 0 )) && echo "soak: PASS"
