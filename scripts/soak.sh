@@ -198,6 +198,8 @@ else
 fi
 [[ $sum_before == "$sum_after" ]] || { echo "soak: FAIL: the read-only image changed"; result=1; }
 [[ $console == *"the quick brown fox"* ]] || { echo "soak: FAIL: typing no longer reached the remote computer"; result=1; }
+# Every read asked for but the last has been served: the media channel never stalled.
+(( $(field read "$media") >= 256 * (reads - 1) )) || { echo "soak: FAIL: the remote computer's reads stalled"; result=1; }
 (( status == 0 )) || { echo "soak: FAIL: the viewer ended with status $status"; result=1; }
 if [[ -n $sanitized ]]; then
   if grep -l 'ERROR: \(LeakSanitizer\|AddressSanitizer\)\|runtime error:' "$work"/asan.* >/dev/null 2>&1; then
