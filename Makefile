@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test e2e test-sanitize demo bench fuzz clean
+.PHONY: all deps configure build test e2e test-sanitize demo bench fuzz soak clean
 
 all: build
 
@@ -30,7 +30,7 @@ e2e: build
 # modules under ThreadSanitizer. The whole-window tests are left out of the latter: their
 # queued Qt events synchronise inside Qt, which is not built for the thread sanitizer.
 TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim|PicturePath
-TSAN_SKIP ?= WindowOnSim
+TSAN_SKIP ?= WindowOnSim|ChannelFault|FailingDevice|MediaFault
 test-sanitize: deps
 	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DTESSARACT_SANITIZE=address,undefined $(CMAKE_FLAGS) >/dev/null
@@ -53,6 +53,13 @@ fuzz: deps
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+# A long session (SOAK_SECONDS, default 600) of 1080p60 with typing, mouse moves and media
+# reads; fails when the viewer's memory grows by 5% or more. Not part of CI. With a sanitizer
+# build (BUILD=build-asan CMAKE_FLAGS=-DTESSARACT_SANITIZE=address,undefined) it also fails
+# on anything LeakSanitizer reports at the viewer's exit.
+soak: build
+	@scripts/soak.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -47,5 +47,9 @@ int main(int argc, char *argv[])
     window.setWindowTitle(launch_window_title(para));
     window.setMouseTracking(true);
     window.show();
+    // Until here a termination signal ends the program at once: nothing is mapped or sent
+    // yet, and a start-up message box would otherwise hold the signal (the event loop's quit
+    // does not reach a box shown before the loop runs).
+    quit_on_termination_signals(app);
     return app.exec();
 }

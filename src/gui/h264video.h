@@ -147,6 +147,13 @@ private:
     // Pictures emitted but not yet shown: the display skips all but the newest, so a busy
     // GUI never builds a backlog.
     std::atomic<int> m_picturesInFlight{0};
+    // Figures for the statistics line the video receive thread logs now and then (the GUI
+    // thread adds what it shows and skips).
+    std::atomic<std::uint64_t> m_picturesDisplayed{0};
+    std::atomic<std::uint64_t> m_picturesSkipped{0};
+    std::int64_t m_slowestFragmentUs = 0;          // video receive thread
+    std::int64_t m_statisticsDueMs = 0;            // video receive thread
+    void log_video_statistics();                   // video receive thread
 
     // Display.
     display_geometry m_geometry;

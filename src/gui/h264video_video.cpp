@@ -15,11 +15,21 @@
 #include <QMessageBox>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 2000;
+// A long session's figures reach the log once a minute, not once a picture.
+constexpr std::int64_t kStatisticsPeriodMs = 60000;
+
+std::int64_t monotonic_us()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 std::shared_ptr<c_tcp_sock> connect_channel(std::uint32_t port)
 {
@@ -96,16 +106,40 @@ void H264Video::queue_video_body(const std::vector<std::uint8_t> &body)
 
 void H264Video::on_video_fragment(const std::uint8_t *body, std::uint32_t length)
 {
-    if (m_picturePath)
-        m_picturePath->on_video_fragment(body, length);
+    if (!m_picturePath)
+        return;
+    const std::int64_t start = monotonic_us();
+    m_picturePath->on_video_fragment(body, length);
+    const std::int64_t now = monotonic_us();
+    m_slowestFragmentUs = std::max(m_slowestFragmentUs, now - start);
+    if (m_statisticsDueMs == 0)
+        m_statisticsDueMs = now / 1000 + kStatisticsPeriodMs;
+    if (now / 1000 >= m_statisticsDueMs) {
+        m_statisticsDueMs = now / 1000 + kStatisticsPeriodMs;
+        log_video_statistics();
+    }
+}
+
+void H264Video::log_video_statistics()
+{
+    const c_video_picture_path::counters figures = m_picturePath->statistics();
+    TLOG_INFO << "video statistics: fragments " << figures.fragments << ", pictures decoded "
+              << figures.picturesShown << ", shown " << m_picturesDisplayed.load()
+              << ", skipped by the display " << m_picturesSkipped.load() << ", dropped "
+              << figures.dropped << ", decode errors " << figures.decodeErrors
+              << ", slowest fragment " << m_slowestFragmentUs << " us, slowest display "
+              << ui->label->slowest_paint_us() << " us";
 }
 
 void H264Video::on_slot_decode_one_frame(QImage picture)
 {
     // Only the newest of the pictures waiting here is worth drawing.
-    if (m_picturesInFlight.fetch_sub(1) > 1)
+    if (m_picturesInFlight.fetch_sub(1) > 1) {
+        m_picturesSkipped.fetch_add(1, std::memory_order_relaxed);
         return;
+    }
     show_picture(picture);
+    m_picturesDisplayed.fetch_add(1, std::memory_order_relaxed);
     if (para.mouseMode == 0 && m_realignPending) {
         on_slot_mouse_align();
         m_realignPending = false;

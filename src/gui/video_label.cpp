@@ -4,6 +4,8 @@
 #include <QPaintEvent>
 #include <QRegion>
 
+#include <chrono>
+
 c_video_label::c_video_label(QWidget *parent) : QLabel(parent)
 {
     m_margin = palette().color(backgroundRole());
@@ -24,6 +26,7 @@ void c_video_label::paintEvent(QPaintEvent *event)
         QLabel::paintEvent(event);
         return;
     }
+    const auto start = std::chrono::steady_clock::now();
     const QRect shown(m_geometry.offsetX, m_geometry.offsetY, m_geometry.shownWidth,
                       m_geometry.shownHeight);
     QPainter painter(this);
@@ -32,4 +35,9 @@ void c_video_label::paintEvent(QPaintEvent *event)
     for (const QRect &margin : QRegion(rect()).subtracted(shown))
         painter.fillRect(margin, m_margin);
     painter.drawImage(shown, m_picture);
+    const std::int64_t took = std::chrono::duration_cast<std::chrono::microseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+    if (took > m_slowestPaintUs.load(std::memory_order_relaxed))
+        m_slowestPaintUs.store(took, std::memory_order_relaxed);
 }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLabel>
 
+#include <atomic>
 #include <cstdint>
 
 // The remote screen: a label that shows the newest picture scaled (fast, no smoothing) to the
@@ -28,6 +29,8 @@ public:
     const display_geometry &geometry() const { return m_geometry; }
     // Pictures shown so far.
     std::uint64_t pictures_shown() const { return m_shown; }
+    // The longest paint of a picture so far, in microseconds. Any thread.
+    std::int64_t slowest_paint_us() const { return m_slowestPaintUs.load(std::memory_order_relaxed); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -37,4 +40,5 @@ private:
     display_geometry m_geometry;
     QColor m_margin;
     std::uint64_t m_shown = 0;
+    std::atomic<std::int64_t> m_slowestPaintUs{0};
 };

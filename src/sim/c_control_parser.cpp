@@ -133,6 +133,9 @@ const std::map<std::string_view, verb_info> &verbs()
         {"stats", {verb::stats, 1, 1, "stats"}},
         {"screenshot", {verb::screenshot, 2, 2, "screenshot PATH"}},
         {"quit", {verb::quit, 1, 1, "quit"}},
+        {"stall", {verb::stall, 3, 3, "stall CH ID"}},
+        {"resume", {verb::resume, 3, 3, "resume CH ID"}},
+        {"next", {verb::next, 3, 3, "next CH close|mute|normal"}},
     };
     return table;
 }
@@ -143,6 +146,18 @@ bool parse_connection(const std::vector<std::string_view> &w, control_command &o
     if (!channel_of(w[1], out.where) || !number(w[2], 1, 1000000, id))
         return false;
     out.viewer = static_cast<int>(id);
+    return true;
+}
+
+bool parse_arrival(std::string_view word, control_command::arrival &out)
+{
+    using arrival = control_command::arrival;
+    static const std::map<std::string_view, arrival> names = {
+        {"normal", arrival::normal}, {"close", arrival::close}, {"mute", arrival::mute}};
+    const auto it = names.find(word);
+    if (it == names.end())
+        return false;
+    out = it->second;
     return true;
 }
 
@@ -180,7 +195,10 @@ bool parse_arguments(const std::vector<std::string_view> &w, control_command &c)
         return number(w[1], 30, 32, c.first) && number(w[2], 0, 255, c.second) &&
                number(w[3], 0, 255, c.third);
     case verb::close:
+    case verb::stall:
+    case verb::resume:
     case verb::oversize: return parse_connection(w, c);
+    case verb::next: return channel_of(w[1], c.where) && parse_arrival(w[2], c.fate);
     case verb::garbage: return parse_connection(w, c) && number(w[3], 1, kMaxSendBytes, c.first);
     case verb::malformed: return parse_connection(w, c) && parse_defect(w[3], c.flaw);
     case verb::read: return number(w[1], 0, 0xFFFFFFFF, c.first) && number(w[2], 1, 65535, c.second);
@@ -237,5 +255,6 @@ const char *control_help_text()
            "ack TYPE TARGET RESULT [ID] | close CH ID | garbage CH ID N | oversize CH ID | "
            "malformed CH ID checksum|short|cipher|header | keyframe | console | clear | "
            "pointer | read S N | write S N 00..FF|lba | nothing | refuse-next | ffff | "
-           "silent T | media | sector S | dump [N] | stats | screenshot PATH | quit  (CH = km|video|media)";
+           "silent T | media | sector S | dump [N] | stats | screenshot PATH | stall CH ID | "
+           "resume CH ID | next CH close|mute|normal | quit  (CH = km|video|media)";
 }

@@ -14,10 +14,12 @@ struct control_command {
         none, // empty line or comment: no reply
         help, status, viewers, send, priv, led, ack, close, garbage, oversize, malformed,
         keyframe, console, clear, pointer, read, write, nothing, refuse_next, ffff, silent,
-        media, sector, dump, stats, screenshot, quit,
+        media, sector, dump, stats, screenshot, quit, stall, resume, next,
     };
     enum class channel { km, video, media };
     enum class defect { checksum, short_body, cipher, header };
+    // What happens to the next connection a channel accepts.
+    enum class arrival { normal, close, mute };
 
     verb what = verb::none;
     channel where = channel::km;
@@ -30,6 +32,7 @@ struct control_command {
     c_media_session::pattern fill;   // write
     defect flaw = defect::checksum;  // malformed
     std::string path;                // screenshot: the picture file
+    arrival fate = arrival::normal;  // next
 };
 
 // False with a reason in `error` when the line is not a valid command.

@@ -59,3 +59,12 @@ void c_sim_connection::abort()
     if (m_socket)
         m_socket->abort();
 }
+
+void c_sim_connection::set_reading(bool reading)
+{
+    m_reading = reading;
+    // A full read buffer makes the socket stop taking bytes from the system; 0 lifts the
+    // limit and lets it read again.
+    if (m_socket)
+        m_socket->setReadBufferSize(reading ? 0 : 1);
+}

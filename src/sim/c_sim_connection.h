@@ -39,6 +39,10 @@ public:
     qint64 pending_bytes() const { return m_socket ? m_socket->bytesToWrite() : 0; }
     // Drops the connection at once (nothing more is read or sent).
     void abort();
+    // A connection that is not reading leaves what the viewer sends in the system's
+    // buffers, so a viewer that keeps sending finds its sends blocking (a slow reader).
+    void set_reading(bool reading);
+    bool reading() const { return m_reading; }
 
     c_sim_frame_splitter splitter;
     bool loggedIn = false;
@@ -58,4 +62,5 @@ private:
     kind m_kind;
     int m_id;
     QPointer<QTcpSocket> m_socket;
+    bool m_reading = true;
 };

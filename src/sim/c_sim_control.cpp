@@ -117,8 +117,15 @@ std::string c_sim_control::run(const control_command &c)
                std::to_string(m_device.options().height);
     case verb::quit: emit signal_quit(); return "ok bye";
     case verb::send: case verb::priv: case verb::ack: case verb::close: case verb::garbage:
-    case verb::oversize: case verb::malformed:
+    case verb::oversize: case verb::malformed: case verb::stall: case verb::resume:
         return run_connection_command(c);
+    case verb::next:
+        m_device.set_next_arrival(kind_of(c.where), c.fate == control_command::arrival::close
+                                                        ? c_sim_device::arrival::close
+                                                    : c.fate == control_command::arrival::mute
+                                                        ? c_sim_device::arrival::mute
+                                                        : c_sim_device::arrival::normal);
+        return "ok";
     default: return run_media_command(c);
     }
 }
@@ -148,6 +155,8 @@ std::string c_sim_control::run_connection_command(const control_command &c)
         TLOG_INFO << "sim: closing " << target->channel_name() << " viewer " << c.viewer << " as asked";
         target->abort();
         break;
+    case verb::stall: m_device.set_reading(target, false); break;
+    case verb::resume: m_device.set_reading(target, true); break;
     case verb::garbage:
         // Never the magic byte, so the garbage cannot start a frame of its own.
         for (std::uint32_t i = 0; i < c.first; ++i) {

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -122,16 +123,46 @@ void c_sim_device::on_new_connection(kind channel)
                 m_options.fragment, m_options.cipherEvery, m_options.desEncode.data());
         m_connections[slot(channel)][id] = std::move(owned);
         TLOG_INFO << "sim: " << connection->channel_name() << " viewer " << id << " connected";
+        const arrival fate = std::exchange(m_nextArrival[slot(channel)], arrival::normal);
+        if (fate == arrival::mute) {
+            TLOG_INFO << "sim: " << connection->channel_name() << " viewer " << id
+                      << " muted as asked: never read nor answered";
+            connection->set_reading(false);
+        }
         connect(socket, &QTcpSocket::readyRead, this, [this, connection] { on_ready_read(connection); });
         connect(socket, &QTcpSocket::disconnected, this,
                 [this, connection] { on_disconnected(connection); });
+        if (fate == arrival::close) {
+            TLOG_INFO << "sim: closing " << connection->channel_name() << " viewer " << id
+                      << " at once as asked";
+            connection->abort();
+            continue;
+        }
         if (socket->bytesAvailable() > 0)
             on_ready_read(connection);
     }
 }
 
+void c_sim_device::set_next_arrival(kind channel, arrival fate)
+{
+    m_nextArrival[slot(channel)] = fate;
+}
+
+void c_sim_device::set_reading(c_sim_connection *connection, bool reading)
+{
+    if (connection->reading() == reading)
+        return;
+    TLOG_INFO << "sim: " << connection->channel_name() << " viewer " << connection->id()
+              << (reading ? ": reading again" : ": reading stopped as asked");
+    connection->set_reading(reading);
+    if (reading)
+        on_ready_read(connection);
+}
+
 void c_sim_device::on_ready_read(c_sim_connection *connection)
 {
+    if (!connection->reading())
+        return;
     char chunk[kReadChunk];
     while (connection->open() && connection->socket()->bytesAvailable() > 0) {
         const qint64 got = connection->socket()->read(chunk, sizeof chunk);

@@ -66,6 +66,13 @@ public:
     std::string stats_line() const { return m_statsLine; }
     // Refreshes the disk shown on the screen after a script changed the media state.
     void update_disk_status();
+    // Stops or resumes reading what this viewer sends.
+    void set_reading(c_sim_connection *connection, bool reading);
+    // What happens to the next connection accepted on `channel`: kept as usual, closed at
+    // once, or kept open without ever reading or answering it (the viewer's connect
+    // succeeds either way). Applies to one connection, then the channel is normal again.
+    enum class arrival { normal, close, mute };
+    void set_next_arrival(kind channel, arrival fate);
 
 signals:
     // A statistics line is ready (every --stats seconds).
@@ -96,6 +103,7 @@ private:
     std::array<QTcpServer, 3> m_servers;
     std::array<std::map<int, std::unique_ptr<c_sim_connection>>, 3> m_connections;
     std::array<int, 3> m_nextId{1, 1, 1};
+    std::array<arrival, 3> m_nextArrival{arrival::normal, arrival::normal, arrival::normal};
     c_screen_state m_screen;
     std::unique_ptr<c_stream_thread> m_stream;
     std::unique_ptr<QSocketNotifier> m_pictureReady;

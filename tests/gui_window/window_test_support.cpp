@@ -137,6 +137,17 @@ void WindowOnSim::write_key_file(const QString &xml)
 
 void WindowOnSim::open_window()
 {
+    ASSERT_NO_FATAL_FAILURE(show_window());
+    // The first viewer that asks holds the privilege; the first picture aligns the mouse.
+    ASSERT_TRUE(wait_for([&] { return sim_reply("status").find("holder=1") != std::string::npos; },
+                         kWaitMs))
+        << sim_reply("status");
+    ASSERT_TRUE(wait_for([&] { return !screen()->picture().isNull(); }, kWaitMs));
+    ASSERT_TRUE(wait_for([&] { return align_reports() >= 20; }, kWaitMs));
+}
+
+void WindowOnSim::show_window()
+{
     para = parse_launch_params(decode_launch_text(m_sim->launch_text()));
     m_window = std::make_unique<H264Video>(nullptr, Qt::WindowFlags{}, m_settingsDir);
     ASSERT_FALSE(m_window->start_failed());
@@ -154,12 +165,6 @@ void WindowOnSim::open_window()
     m_window->setMouseTracking(true);
     m_window->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
-    // The first viewer that asks holds the privilege; the first picture aligns the mouse.
-    ASSERT_TRUE(wait_for([&] { return sim_reply("status").find("holder=1") != std::string::npos; },
-                         kWaitMs))
-        << sim_reply("status");
-    ASSERT_TRUE(wait_for([&] { return !screen()->picture().isNull(); }, kWaitMs));
-    ASSERT_TRUE(wait_for([&] { return align_reports() >= 20; }, kWaitMs));
 }
 
 c_video_label *WindowOnSim::screen() const

@@ -66,6 +66,9 @@ protected:
     // program does, shows it and waits until it holds the write privilege and shows a
     // picture. Fatal failures end the test.
     void open_window();
+    // The first half of open_window(): builds the window and shows it, without waiting for
+    // the device (which may be failing on purpose).
+    void show_window();
 
     c_video_label *screen() const;
     // The system key menu's button on the toolbar.

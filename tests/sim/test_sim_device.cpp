@@ -308,6 +308,36 @@ TEST_F(sim_device_test, ControlCommandsReachTheViewer)
     expect(*video, {0x1F, 0, 0});
 }
 
+TEST_F(sim_device_test, ChannelFaultsForTheViewersTests)
+{
+    start();
+    // Closed at once: the connect succeeds, then the device is gone. One connection only.
+    EXPECT_EQ(sim->command("next km close"), "ok");
+    auto closed = client(sim_client::channel::km, kind::km);
+    EXPECT_TRUE(closed->closed_by_peer());
+    auto km = km_viewer(1);
+
+    // Muted: accepted and kept open, but the login is never answered.
+    EXPECT_EQ(sim->command("next media mute"), "ok");
+    auto mute = client(sim_client::channel::media, kind::media);
+    mute->send_login();
+    EXPECT_TRUE(mute->quiet_of_type(50, 500));
+    EXPECT_NE(sim->command("viewers").find("media:1"), std::string::npos) << sim->command("viewers");
+    auto media = client(sim_client::channel::media, kind::media);
+    media->send_login();
+    expect(*media, {50, 0});
+
+    // A stalled connection is answered only once reading resumes, in order.
+    EXPECT_EQ(sim->command("stall km 2"), "ok");
+    km->send_km(5, {0, 1, 1, 0});
+    km->send_km(3, key_report(0, {4}));
+    EXPECT_TRUE(km->quiet_of_type(5, 500));
+    EXPECT_EQ(sim->command("resume km 2"), "ok");
+    expect(*km, {5, 0});
+    expect(*km, {3, 0});
+    EXPECT_EQ(sim->command("stall km 9"), "err no km viewer 9");
+}
+
 TEST_F(sim_device_test, HostileInputNeverStopsTheOthers)
 {
     start();

@@ -225,6 +225,9 @@ TEST(SimControlGrammar, BadLinesAreRefusedWithUsage)
     EXPECT_EQ(refusal("close km 0"), "usage: close CH ID");
     EXPECT_EQ(refusal("garbage km 1 -5"), "usage: garbage CH ID N");
     EXPECT_EQ(refusal("pointer 3"), "usage: pointer");
+    EXPECT_EQ(refusal("stall km 0"), "usage: stall CH ID");
+    EXPECT_EQ(refusal("next disk close"), "usage: next CH close|mute|normal");
+    EXPECT_EQ(refusal("next km later"), "usage: next CH close|mute|normal");
 }
 
 } // namespace

@@ -220,8 +220,11 @@ void c_u_media_session::ask_tick()
     if (!m_idle)
         return;
     if (++m_idleTicks > kIdleTicks) {
-        enqueue_request_status();
+        // Cleared before the ask is queued: its "nothing to do" answer can come back on the
+        // receive thread before enqueue returns, and clearing afterwards would wipe that
+        // answer's mark and stop the polling for good.
         m_idle = false;
+        enqueue_request_status();
     }
 }
 

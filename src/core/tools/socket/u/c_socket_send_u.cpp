@@ -52,10 +52,12 @@ void c_socket_send_u::wake()
 void c_socket_send_u::run()
 {
     while (running()) {
-        if (offer_syncer())
-            continue; // the keyboard/mouse frame goes before the next media frame
+        // One keyboard/mouse frame before each media frame: input waits for one media frame
+        // at most, and a user who never stops typing or moving the mouse cannot starve the
+        // virtual disk (its frames would otherwise never get a turn).
+        const bool sentInput = offer_syncer();
         CQUEUE_MESSAGE msg;
-        if (!next_message(msg, kIdleWaitMs))
+        if (!next_message(msg, sentInput ? 0 : kIdleWaitMs))
             continue;
         if (stop_requested())
             break;

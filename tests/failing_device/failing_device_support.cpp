@@ -1,0 +1,77 @@
+#include "failing_device_support.h"
+
+#include "../protocol/log_capture.h"
+#include "c_ui_u_setting_dlg.h"
+#include "h264video.h"
+
+#include <QTest>
+
+#include <algorithm>
+
+gui_stall_meter::gui_stall_meter()
+{
+    m_timer.setInterval(5);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        m_longest = std::max(m_longest, m_since.restart());
+    });
+}
+
+void gui_stall_meter::restart()
+{
+    m_longest = 0;
+    m_since.start();
+    m_timer.start();
+}
+
+void FailingDevice::SetUp()
+{
+    m_logMark = log_capture::instance().mark();
+    WindowOnSim::SetUp();
+}
+
+std::string FailingDevice::log_text() const
+{
+    return log_capture::instance().since(m_logMark);
+}
+
+std::size_t FailingDevice::log_count(const std::string &piece) const
+{
+    const std::string text = log_text();
+    std::size_t count = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++count;
+    return count;
+}
+
+bool FailingDevice::wait_log(const std::string &piece, int count, int timeoutMs)
+{
+    return wait_for([&] { return log_count(piece) >= static_cast<std::size_t>(count); }, timeoutMs);
+}
+
+qint64 FailingDevice::close_window()
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (m_window) {
+        m_window->close();
+        m_window.reset();
+    }
+    return clock.elapsed();
+}
+
+void FailingDevice::expect_stall_and_close_bounds()
+{
+    // The fault's aftermath runs on the GUI thread too: let it, under the meter.
+    QTest::qWait(300);
+    EXPECT_LE(m_meter.longest_ms(), kStallBoundMs) << "the GUI thread stalled";
+    ::testing::Test::RecordProperty("longest_gui_stall_ms", static_cast<int>(m_meter.longest_ms()));
+    const qint64 closing = close_window();
+    ::testing::Test::RecordProperty("close_ms", static_cast<int>(closing));
+    EXPECT_LE(closing, kCloseBoundMs) << "closing the window took " << closing << " ms";
+}
+
+c_ui_u_setting_dlg *FailingDevice::media_dialog() const
+{
+    return m_window ? m_window->findChild<c_ui_u_setting_dlg *>() : nullptr;
+}
