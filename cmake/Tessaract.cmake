@@ -10,10 +10,13 @@ function(tessaract_target_defaults target)
   # Log lines name their source file relative to the folder of the library it belongs to.
   get_target_property(src_dir ${target} SOURCE_DIR)
   target_compile_options(${target} PRIVATE "-fmacro-prefix-map=${src_dir}/=")
-  # Every program carries the thread sanitizer's waivers for uninstrumented libraries.
+  # Every program carries the sanitizers' waivers for uninstrumented libraries.
   get_target_property(type ${target} TYPE)
   if(TESSARACT_SANITIZE MATCHES "thread" AND type STREQUAL "EXECUTABLE")
     target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/tsan_suppressions.cpp)
+  endif()
+  if(TESSARACT_SANITIZE MATCHES "address" AND type STREQUAL "EXECUTABLE")
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/lsan_suppressions.cpp)
   endif()
 endfunction()
 
