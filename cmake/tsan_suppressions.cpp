@@ -2,12 +2,13 @@
 // not instrumented, and Qt's mutexes are bare futexes, so the hand-overs inside them look
 // unsynchronised to the sanitizer: QThread::wait and the destructor of its internal wait
 // condition; a queued call's function object, made on the posting thread and run by the
-// receiving thread's event loop; fontconfig's own locks when the simulator's screen and a
-// window both lay out text. Only those are waived; races in our own code still stop the
-// run.
+// receiving thread's event loop; fontconfig's own locks and harfbuzz's lazily built tables
+// when the simulator's screen and a window both lay out text. Only those are waived; races
+// in our own code still stop the run.
 extern "C" const char *__tsan_default_suppressions()
 {
     return "race:QWaitCondition::~QWaitCondition\n"
            "race:QtPrivate::QFunctorSlotObject\n"
-           "race:libfontconfig.so.1\n";
+           "race:libfontconfig.so.1\n"
+           "race:libharfbuzz.so.0\n";
 }
