@@ -1,14 +1,17 @@
-// Built into the programs and every test only under ThreadSanitizer. Qt and fontconfig are
-// not instrumented, and Qt's mutexes are bare futexes, so the hand-overs inside them look
-// unsynchronised to the sanitizer: QThread::wait and the destructor of its internal wait
+// Built into the programs and every test only under ThreadSanitizer. Qt, fontconfig and
+// harfbuzz are not instrumented, and Qt's mutexes are bare futexes, so the hand-overs inside
+// them look unsynchronised to the sanitizer: QThread::wait and the destructor of its internal wait
 // condition; a queued call's function object, made on the posting thread and run by the
 // receiving thread's event loop; fontconfig's own locks and harfbuzz's lazily built tables
-// when the simulator's screen and a window both lay out text. Only those are waived; races
+// when the simulator's screen and a window both lay out text; a decoded picture's buffer
+// going back to its pool from whichever thread drops it last, when the other thread's last
+// reference was a QImage (whose reference count lives in Qt). Only those are waived; races
 // in our own code still stop the run.
 extern "C" const char *__tsan_default_suppressions()
 {
     return "race:QWaitCondition::~QWaitCondition\n"
            "race:QtPrivate::QFunctorSlotObject\n"
            "race:libfontconfig.so.1\n"
-           "race:libharfbuzz.so.0\n";
+           "race:libharfbuzz.so.0\n"
+           "race:c_picture_pool::state::give_back\n";
 }
