@@ -118,7 +118,7 @@ struct video_watcher {
                 continue;
             width = decoder.picture_width();
             height = decoder.picture_height();
-            pixels.resize(static_cast<std::size_t>(width) * height * 4);
+            pixels.resize(decoder.layout().bytes);
             decoder.convert_picture(pixels.data(), pixels.size());
             ++pictures;
         }

@@ -75,7 +75,7 @@ TEST(VideoPictureImage, SharesThePooledBufferWithoutCopy)
     {
         video_picture picture = pool.acquire(4, 2);
         ASSERT_FALSE(picture.empty());
-        std::fill(picture.pixels.get(), picture.pixels.get() + 32, 0x40);
+        std::fill_n(picture.pixels.get(), picture.stride * picture.height, 0x40);
         const QImage image = video_picture_image(picture);
         EXPECT_EQ(image.constBits(), picture.data());
         EXPECT_EQ(image.format(), QImage::Format_RGB32);

@@ -1,3 +1,4 @@
+#include "tools/socket/c_abs_socket_recv.h"
 #include "video/H264Decoder.h"
 #include "video/c_video_picture_path.h"
 #include "video_picture_image.h"
@@ -44,7 +45,8 @@ struct PicturePath : ::testing::Test {
     {
         H264Decoder decoder;
         decoder.open();
-        std::vector<std::uint8_t> out(c_video_picture_path::kOutputLimit / 16);
+        std::vector<std::uint8_t> out(c_video_picture_path::kOutputLimit
+                                      + picture_layout::kTailPadding);
         int w = 0, h = 0;
         for (const auto &picture : pics)
             decoder.decode(picture.data(), int(picture.size()), out.data(), out.size(), w, h);
@@ -130,29 +132,47 @@ TEST_F(PicturePath, CorruptPictureShowsNothingAndTheNextOneShows)
 
 TEST_F(PicturePath, OversizePictureIsDroppedWithItsRemainingFragments)
 {
+    constexpr std::uint32_t kLimit = c_video_picture_path::kAssemblerCapacity;
     const auto stream = encode_pictures(2, 320, 240);
     const int before = log_capture::instance().error_lines("picture dropped");
-    const std::vector<std::uint8_t> big(300000, 0x11);
-    feed(video_body(0, big));
-    feed(video_body(0, big)); // 600,000 bytes > 524,288
+    const std::vector<std::uint8_t> half(kLimit / 2 + 1, 0x11);
+    feed(video_body(0, half));
+    feed(video_body(0, half)); // two bytes over the limit
     EXPECT_EQ(path.assembler()->fill(), 0u);
     EXPECT_EQ(log_capture::instance().error_lines("picture dropped") - before, 1);
-    feed(video_body(0, big));
+    feed(video_body(0, half));
     feed(video_body(1, stream[0])); // the oversize picture's last fragment: skipped too
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(path.statistics().dropped, 1u);
     feed(video_body(1, stream[0]));
     ASSERT_EQ(shown.size(), 1u);
 
-    // Exactly the capacity still fits.
-    const std::vector<std::uint8_t> fill(c_video_picture_path::kAssemblerCapacity - 100, 0);
-    feed(video_body(0, fill));
-    EXPECT_EQ(path.assembler()->fill(), fill.size());
+    // Exactly the limit still fits.
+    feed(video_body(0, std::vector<std::uint8_t>(kLimit - 100, 0)));
     feed(video_body(0, std::vector<std::uint8_t>(100, 0)));
-    EXPECT_EQ(path.assembler()->fill(), c_video_picture_path::kAssemblerCapacity);
+    EXPECT_EQ(path.assembler()->fill(), kLimit);
     feed(video_body(1, std::vector<std::uint8_t>(1, 0)));
     EXPECT_EQ(path.assembler()->fill(), 0u);
     EXPECT_EQ(path.statistics().dropped, 2u);
+}
+
+// Detailed 2160p key frames run past a megabyte; the device sends them in fragments that
+// each fit the receive buffer.
+TEST_F(PicturePath, LargePicturesInReceiveBufferSizedFragmentsAreShown)
+{
+    const auto stream = encode_pictures(2, 3840, 2160, 0, 12);
+    ASSERT_EQ(stream.size(), 2u);
+    const std::size_t step = c_abs_socket_recv::kDefaultBufferSize - 12;
+    for (const auto &picture : stream) {
+        for (std::size_t at = 0; at < picture.size(); at += step) {
+            const std::size_t piece = std::min(step, picture.size() - at);
+            feed(video_body(at + piece == picture.size(), picture.data() + at, piece));
+        }
+    }
+    EXPECT_GT(stream[0].size(), 1000000u);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_TRUE(same_pixels(shown[1], decoded(stream)));
+    EXPECT_EQ(path.statistics().dropped, 0u);
 }
 
 TEST_F(PicturePath, DecodedPictureOverTheOutputLimitIsDropped)

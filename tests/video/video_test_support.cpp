@@ -111,13 +111,15 @@ int log_capture::error_lines(const std::string &text) const
 }
 
 std::vector<std::vector<std::uint8_t>> encode_pictures(int count, int width, int height,
-                                                       int firstPhase)
+                                                       int firstPhase, int crf)
 {
     H264Encoder encoder;
     h264_encoder_config config;
     config.width = width;
     config.height = height;
     config.fps = 25;
+    if (crf >= 0)
+        config.crf = crf;
     std::vector<std::vector<std::uint8_t>> pictures;
     if (!encoder.open(config))
         return pictures;

@@ -34,6 +34,7 @@ private:
     std::string m_dir;
 };
 
-// An encoded stream of `count` moving pictures of width x height (key frame first).
+// An encoded stream of `count` moving pictures of width x height (key frame first), at the
+// encoder's usual quality unless `crf` is given.
 std::vector<std::vector<std::uint8_t>> encode_pictures(int count, int width, int height,
-                                                       int firstPhase = 0);
+                                                       int firstPhase = 0, int crf = -1);

@@ -134,23 +134,23 @@ bool H264Decoder::convert_picture(std::uint8_t *out, std::size_t outCapacity)
         return false;
     const int width = m_picture->width;
     const int height = m_picture->height;
-    const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
-    if (width <= 0 || height <= 0 || bytes > outCapacity) {
-        if (bytes != m_refusedBytes) {
+    const picture_layout target = layout();
+    if (target.bytes == 0 || target.bytes > outCapacity) {
+        if (target.bytes != m_refusedBytes) {
             TLOG_ERROR << "H264Decoder: decoded picture " << width << "x" << height << " needs "
-                       << bytes << " bytes, the output buffer has " << outCapacity
+                       << target.bytes << " bytes, the output buffer has " << outCapacity
                        << "; picture dropped";
-            m_refusedBytes = bytes;
+            m_refusedBytes = target.bytes;
         }
         return false;
     }
     m_refusedBytes = 0;
     if (out == nullptr || !prepare_converter())
         return false;
-    std::uint8_t *const target[4] = {out, nullptr, nullptr, nullptr};
-    const int targetStride[4] = {width * 4, 0, 0, 0};
-    sws_scale(m_converter.get(), m_picture->data, m_picture->linesize, 0, height, target,
-              targetStride);
+    std::uint8_t *const planes[4] = {out, nullptr, nullptr, nullptr};
+    const int strides[4] = {target.stride, 0, 0, 0};
+    sws_scale(m_converter.get(), m_picture->data, m_picture->linesize, 0, height, planes,
+              strides);
     return true;
 }
 

@@ -1,13 +1,15 @@
 #pragma once
 
 #include "video/ffmpeg_ptr.h"
+#include "video/picture_layout.h"
 
 #include <cstddef>
 #include <cstdint>
 
 // Decodes complete H.264 pictures (Annex B byte stream, parameter sets in band) and converts
-// each finished picture to 32-bit BGRA, rows packed (stride = width x 4): read as 32-bit
-// little-endian words that is 0xAARRGGBB, the QImage::Format_RGB32 layout.
+// each finished picture to 32-bit BGRA laid out as picture_layout says (rows padded to 64
+// bytes, room after the last row): read as 32-bit little-endian words that is 0xAARRGGBB, the
+// QImage::Format_RGB32 layout.
 //
 // Chosen for latency: low-delay decoding, slice threads only (never frame threads, which
 // hold pictures back), one send/receive per complete picture. The colour converter (fast
@@ -30,20 +32,24 @@ public:
     void close();
     bool is_open() const { return m_context != nullptr; }
 
-    // Decodes one complete picture and converts it into `out` (`outCapacity` bytes).
+    // Decodes one complete picture and converts it into `out` (`outCapacity` bytes), rows
+    // picture_layout::of(width, height).stride bytes apart.
     // Returns a negative value on a decode error, else the number of bytes consumed (`size`).
     // outWidth/outHeight are written only when a picture was finished and converted; a
-    // finished picture larger than `outCapacity` is dropped (one error line per new size).
+    // finished picture whose layout needs more than `outCapacity` bytes is dropped (one error
+    // line per new size).
     int decode(const std::uint8_t *data, int size, std::uint8_t *out, std::size_t outCapacity,
                int &outWidth, int &outHeight);
 
     // The same in two steps, for a caller that picks the output buffer by the picture's size:
     // decode_picture() returns as decode() does and sets `finished`; picture_width()/
     // picture_height() then describe the finished picture until the next decode_picture();
-    // convert_picture() writes it as BGRA into `out` (false, logged, when it does not fit).
+    // convert_picture() writes it as BGRA into `out` in the picture's layout() (false, logged,
+    // when `outCapacity` is less than layout().bytes).
     int decode_picture(const std::uint8_t *data, int size, bool &finished);
     int picture_width() const { return m_hasPicture ? m_picture->width : 0; }
     int picture_height() const { return m_hasPicture ? m_picture->height : 0; }
+    picture_layout layout() const { return picture_layout::of(picture_width(), picture_height()); }
     bool convert_picture(std::uint8_t *out, std::size_t outCapacity);
 
     // How often the colour converter was built (once per size or format in use).

@@ -1,5 +1,7 @@
 #include "video/c_picture_pool.h"
 
+#include "video/picture_layout.h"
+
 #include "logging/log.h"
 
 #include <cstdlib>
@@ -77,11 +79,12 @@ std::uint64_t c_picture_pool::buffers_allocated() const
 video_picture c_picture_pool::acquire(int width, int height)
 {
     video_picture picture;
-    if (width <= 0 || height <= 0) {
+    const picture_layout layout = picture_layout::of(width, height);
+    if (layout.bytes == 0) {
         TLOG_ERROR << "c_picture_pool: no picture of " << width << "x" << height;
         return picture;
     }
-    const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
+    const std::size_t bytes = layout.bytes;
     pixel_buffer buffer;
     {
         std::lock_guard<std::mutex> guard(m_state->lock);
@@ -108,6 +111,6 @@ video_picture c_picture_pool::acquire(int width, int height)
                                                    return_to_pool{m_state, bytes});
     picture.width = width;
     picture.height = height;
-    picture.stride = width * 4;
+    picture.stride = layout.stride;
     return picture;
 }

@@ -6,7 +6,7 @@
 #include <memory>
 
 // One decoded picture: width x height pixels of 32-bit RGB (bytes B, G, R, A; the
-// QImage::Format_RGB32 layout), rows `stride` bytes apart. The pixel buffer is shared: it
+// QImage::Format_RGB32 layout), rows `stride` bytes apart (picture_layout). The pixel buffer is shared: it
 // goes back to its pool when the last copy of the picture (or of a QImage made over it) is
 // gone, on whatever thread that happens.
 struct video_picture {
@@ -38,8 +38,8 @@ public:
     c_picture_pool(const c_picture_pool &) = delete;
     c_picture_pool &operator=(const c_picture_pool &) = delete;
 
-    // A picture of width x height with a buffer of width x height x 4 bytes (stride =
-    // width x 4) nobody else holds; its content is whatever the buffer held before. An empty
+    // A picture of width x height in a buffer of picture_layout::of(width, height).bytes
+    // that nobody else holds; its content is whatever the buffer held before. An empty
     // picture (logged) when the size is not positive or memory is exhausted.
     video_picture acquire(int width, int height);
 

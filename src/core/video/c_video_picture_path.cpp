@@ -96,7 +96,8 @@ void c_video_picture_path::decode(const std::uint8_t *data, std::uint32_t size)
         return;
     }
     video_picture shown = m_pool.acquire(width, height);
-    if (shown.empty() || !m_decoder->convert_picture(shown.pixels.get(), bytes)) {
+    if (shown.empty()
+        || !m_decoder->convert_picture(shown.pixels.get(), m_decoder->layout().bytes)) {
         ++m_counters.dropped;
         return;
     }

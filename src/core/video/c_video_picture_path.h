@@ -26,7 +26,7 @@
 // All calls come from one thread, the video receive thread; the sink runs on it too.
 class c_video_picture_path {
 public:
-    static constexpr std::uint32_t kAssemblerCapacity = 524288;
+    static constexpr std::uint32_t kAssemblerCapacity = FrameAssembler::kDefaultCapacity;
     static constexpr std::size_t kOutputLimit = 33554432;
     static constexpr std::uint32_t kBodyHeadSize = 12;
 
@@ -48,8 +48,8 @@ public:
     c_video_picture_path &operator=(const c_video_picture_path &) = delete;
 
     // Set-up for a new video session: releases the previous decoder and assembler, creates
-    // the assembler (524,288 bytes) and opens the decoder. False when the decoder does not
-    // open (logged); pictures are then dropped until the next set-up.
+    // the assembler (pictures up to 16 MiB) and opens the decoder. False when the decoder
+    // does not open (logged); pictures are then dropped until the next set-up.
     bool setup();
 
     // One accepted type-6 body of `length` bytes. Hands zero or one picture to the sink.
