@@ -115,6 +115,7 @@ const std::map<std::string_view, verb_info> &verbs()
         {"ack", {verb::ack, 4, 5, "ack TYPE TARGET RESULT [ID]"}},
         {"close", {verb::close, 3, 3, "close CH ID"}},
         {"garbage", {verb::garbage, 4, 4, "garbage CH ID N"}},
+        {"flood", {verb::flood, 5, 4096, "flood CH ID N HEX..."}},
         {"oversize", {verb::oversize, 3, 3, "oversize CH ID"}},
         {"malformed", {verb::malformed, 4, 4, "malformed CH ID checksum|short|cipher|header"}},
         {"keyframe", {verb::keyframe, 1, 1, "keyframe"}},
@@ -200,6 +201,8 @@ bool parse_arguments(const std::vector<std::string_view> &w, control_command &c)
     case verb::oversize: return parse_connection(w, c);
     case verb::next: return channel_of(w[1], c.where) && parse_arrival(w[2], c.fate);
     case verb::garbage: return parse_connection(w, c) && number(w[3], 1, kMaxSendBytes, c.first);
+    case verb::flood:
+        return parse_connection(w, c) && number(w[3], 1, 100000, c.first) && hex_bytes(w, 4, c.bytes);
     case verb::malformed: return parse_connection(w, c) && parse_defect(w[3], c.flaw);
     case verb::read: return number(w[1], 0, 0xFFFFFFFF, c.first) && number(w[2], 1, 65535, c.second);
     case verb::write:
@@ -252,7 +255,8 @@ const char *channel_name(control_command::channel where)
 const char *control_help_text()
 {
     return "commands: status | viewers | send CH ID HEX | priv ID TYPE VALUE | led BITS | "
-           "ack TYPE TARGET RESULT [ID] | close CH ID | garbage CH ID N | oversize CH ID | "
+           "ack TYPE TARGET RESULT [ID] | close CH ID | garbage CH ID N | flood CH ID N HEX | "
+           "oversize CH ID | "
            "malformed CH ID checksum|short|cipher|header | keyframe | console | clear | "
            "pointer | read S N | write S N 00..FF|lba | nothing | refuse-next | ffff | "
            "silent T | media | sector S | dump [N] | stats | screenshot PATH | stall CH ID | "

@@ -14,7 +14,7 @@ struct control_command {
         none, // empty line or comment: no reply
         help, status, viewers, send, priv, led, ack, close, garbage, oversize, malformed,
         keyframe, console, clear, pointer, read, write, nothing, refuse_next, ffff, silent,
-        media, sector, dump, stats, screenshot, quit, stall, resume, next,
+        media, sector, dump, stats, screenshot, quit, stall, resume, next, flood,
     };
     enum class channel { km, video, media };
     enum class defect { checksum, short_body, cipher, header };
@@ -24,9 +24,10 @@ struct control_command {
     verb what = verb::none;
     channel where = channel::km;
     int viewer = 0;                  // connection number; 0 = every one (ack) or unused
-    std::vector<std::uint8_t> bytes; // send: the body
+    std::vector<std::uint8_t> bytes; // send: the body; flood: the raw bytes
     std::uint32_t first = 0;         // priv: type; led: bits; ack: type; garbage: count;
-                                     // read/write/sector: start; silent: ms; dump: count
+                                     // read/write/sector: start; silent: ms; dump: count;
+                                     // flood: times
     std::uint32_t second = 0;        // priv: value; ack: target; read/write: count
     std::uint32_t third = 0;         // ack: result
     c_media_session::pattern fill;   // write

@@ -117,6 +117,7 @@ std::string c_sim_control::run(const control_command &c)
                std::to_string(m_device.options().height);
     case verb::quit: emit signal_quit(); return "ok bye";
     case verb::send: case verb::priv: case verb::ack: case verb::close: case verb::garbage:
+    case verb::flood:
     case verb::oversize: case verb::malformed: case verb::stall: case verb::resume:
         return run_connection_command(c);
     case verb::next:
@@ -164,6 +165,10 @@ std::string c_sim_control::run_connection_command(const control_command &c)
             bytes.push_back(byte == kFrameMagic ? 0x5A : byte);
         }
         target->send_raw(bytes.data(), bytes.size());
+        break;
+    case verb::flood:
+        for (std::uint32_t i = 0; i < c.first; ++i)
+            target->send_raw(c.bytes.data(), c.bytes.size());
         break;
     case verb::oversize:
         bytes.assign(kFrameHeaderSize + 64, 0);

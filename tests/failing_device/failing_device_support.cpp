@@ -1,9 +1,13 @@
 #include "failing_device_support.h"
 
 #include "../protocol/log_capture.h"
+#include "../sim/disk_images.h"
 #include "c_ui_u_setting_dlg.h"
 #include "h264video.h"
 
+#include <QCheckBox>
+#include <QFile>
+#include <QPushButton>
 #include <QTest>
 
 #include <algorithm>
@@ -28,6 +32,49 @@ void FailingDevice::SetUp()
 {
     m_logMark = log_capture::instance().mark();
     WindowOnSim::SetUp();
+}
+
+void FailingDevice::TearDown()
+{
+    WindowOnSim::TearDown();
+    qunsetenv("TESSARACT_IMAGES");
+}
+
+void FailingDevice::prepare_image()
+{
+    const std::vector<std::uint8_t> disk = mbr_fat32_image();
+    m_image = m_dir.filePath("fat32.img");
+    QFile file(m_image);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char *>(disk.data()), static_cast<qint64>(disk.size()));
+    file.close();
+    m_original = image_contents();
+    qputenv("TESSARACT_IMAGES", m_image.toLocal8Bit());
+}
+
+QByteArray FailingDevice::image_contents() const
+{
+    QFile file(m_image);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void FailingDevice::map_image(bool readOnly)
+{
+    c_ui_u_setting_dlg *dialog = media_dialog();
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QCheckBox *>("checkBox")->setChecked(readOnly);
+    dialog->findChild<QPushButton *>("mapButton")->click();
+}
+
+bool FailingDevice::wait_mapped()
+{
+    return wait_for(
+        [&] {
+            const std::string reply = media();
+            return reply.find("mapped=1") != std::string::npos &&
+                   reply.find("idle=1") != std::string::npos;
+        },
+        kWaitMs);
 }
 
 std::string FailingDevice::log_text() const

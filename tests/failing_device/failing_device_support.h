@@ -36,6 +36,7 @@ inline constexpr qint64 kCloseBoundMs = 3000;
 class FailingDevice : public WindowOnSim {
 protected:
     void SetUp() override;
+    void TearDown() override;
 
     // The log written since SetUp.
     std::string log_text() const;
@@ -51,6 +52,19 @@ protected:
 
     // The window's virtual media dialog.
     c_ui_u_setting_dlg *media_dialog() const;
+
+    // Writes a FAT32 disk image of 4096 sectors and offers it to the media dialog through
+    // TESSARACT_IMAGES. Before open_window().
+    void prepare_image();
+    QByteArray image_contents() const;
+    // Maps the image through the window's media dialog, as the user does.
+    void map_image(bool readOnly);
+    // Mapped, and the remote computer done probing the disk.
+    bool wait_mapped();
+    std::string media() { return sim_reply("media"); }
+
+    QString m_image;
+    QByteArray m_original;
 
     gui_stall_meter m_meter;
     std::size_t m_logMark = 0;

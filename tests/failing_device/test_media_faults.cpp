@@ -3,13 +3,7 @@
 // byte for byte the same, and the window stays responsive and closes in time.
 #include "failing_device_support.h"
 
-#include "../sim/disk_images.h"
-#include "c_ui_u_setting_dlg.h"
-
-#include <QCheckBox>
 #include <QCryptographicHash>
-#include <QFile>
-#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -37,50 +31,14 @@ protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(FailingDevice::SetUp());
-        const std::vector<std::uint8_t> disk = mbr_fat32_image();
-        m_image = m_dir.filePath("fat32.img");
-        QFile file(m_image);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(reinterpret_cast<const char *>(disk.data()), static_cast<qint64>(disk.size()));
-        file.close();
-        m_original = contents();
-        qputenv("TESSARACT_IMAGES", m_image.toLocal8Bit());
-    }
-    void TearDown() override
-    {
-        FailingDevice::TearDown();
-        qunsetenv("TESSARACT_IMAGES");
+        ASSERT_NO_FATAL_FAILURE(prepare_image());
     }
 
-    QByteArray contents() const
-    {
-        QFile file(m_image);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
     static QByteArray sha256(const QByteArray &data)
     {
         return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
     }
 
-    // Maps the image through the window's media dialog, as the user does.
-    void map(bool readOnly)
-    {
-        c_ui_u_setting_dlg *dialog = media_dialog();
-        ASSERT_NE(dialog, nullptr);
-        dialog->findChild<QCheckBox *>("checkBox")->setChecked(readOnly);
-        dialog->findChild<QPushButton *>("mapButton")->click();
-    }
-    std::string media() { return sim_reply("media"); }
-    // Mapped, and the remote computer done probing the disk.
-    bool wait_mapped()
-    {
-        return wait_for(
-            [&] {
-                const std::string reply = media();
-                return has(reply, "mapped=1") && has(reply, "idle=1");
-            },
-            kWaitMs);
-    }
     bool wait_field_at_least(const std::string &key, long count)
     {
         return wait_for([&] { return field(media(), key) >= count; }, kWaitMs);
@@ -124,8 +82,6 @@ protected:
         return batch;
     }
 
-    QString m_image;
-    QByteArray m_original;
 };
 
 } // namespace
@@ -134,7 +90,7 @@ TEST_F(MediaFault, ReadBatchCutByTheDeviceReadsOnlyTheAskedSectorsOfAReadOnlyIma
 {
     const QByteArray before = sha256(m_original);
     ASSERT_NO_FATAL_FAILURE(open_window());
-    ASSERT_NO_FATAL_FAILURE(map(true));
+    ASSERT_NO_FATAL_FAILURE(map_image(true));
     ASSERT_TRUE(wait_mapped()) << media();
     ASSERT_TRUE(has(media(), "ro=1")) << media();
     const long readBefore = field(media(), "read");
@@ -150,13 +106,13 @@ TEST_F(MediaFault, ReadBatchCutByTheDeviceReadsOnlyTheAskedSectorsOfAReadOnlyIma
     const std::size_t sent = expect_reads_within(100, 1000);
     EXPECT_GE(sent, 20u);
     EXPECT_LT(sent, 1000u) << "the close came after the whole batch";
-    EXPECT_EQ(sha256(contents()), before) << "a read-only image changed";
+    EXPECT_EQ(sha256(image_contents()), before) << "a read-only image changed";
 }
 
 TEST_F(MediaFault, WriteBatchCutByTheDeviceWritesNothingOutsideItsRun)
 {
     ASSERT_NO_FATAL_FAILURE(open_window());
-    ASSERT_NO_FATAL_FAILURE(map(false));
+    ASSERT_NO_FATAL_FAILURE(map_image(false));
     ASSERT_TRUE(wait_mapped()) << media();
     ASSERT_TRUE(has(media(), "ro=0")) << media();
 
@@ -169,7 +125,7 @@ TEST_F(MediaFault, WriteBatchCutByTheDeviceWritesNothingOutsideItsRun)
     EXPECT_TRUE(wait_log("u_recv connection closed")) << log_text();
     expect_stall_and_close_bounds();
 
-    const QByteArray after = contents();
+    const QByteArray after = image_contents();
     ASSERT_EQ(after.size(), m_original.size());
     EXPECT_EQ(after.left(first * kSector), m_original.left(first * kSector));
     EXPECT_EQ(after.mid((first + count) * kSector), m_original.mid((first + count) * kSector));
@@ -196,7 +152,7 @@ TEST_F(MediaFault, HostileFramesDuringReadsOfAReadOnlyImage)
 {
     const QByteArray before = sha256(m_original);
     ASSERT_NO_FATAL_FAILURE(open_window());
-    ASSERT_NO_FATAL_FAILURE(map(true));
+    ASSERT_NO_FATAL_FAILURE(map_image(true));
     ASSERT_TRUE(wait_mapped()) << media();
     const long readBefore = field(media(), "read");
 
@@ -214,7 +170,7 @@ TEST_F(MediaFault, HostileFramesDuringReadsOfAReadOnlyImage)
     expect_stall_and_close_bounds();
 
     EXPECT_GE(expect_reads_within(300, 600), 40u);
-    EXPECT_EQ(sha256(contents()), before) << "a read-only image changed";
+    EXPECT_EQ(sha256(image_contents()), before) << "a read-only image changed";
 }
 
 // The device goes quiet for longer than the answer wait in the middle of reads, then
@@ -223,7 +179,7 @@ TEST_F(MediaFault, SilentDeviceMidBatchThenRecovers)
 {
     const QByteArray before = sha256(m_original);
     ASSERT_NO_FATAL_FAILURE(open_window());
-    ASSERT_NO_FATAL_FAILURE(map(true));
+    ASSERT_NO_FATAL_FAILURE(map_image(true));
     ASSERT_TRUE(wait_mapped()) << media();
     const long readBefore = field(media(), "read");
 
@@ -236,5 +192,5 @@ TEST_F(MediaFault, SilentDeviceMidBatchThenRecovers)
     expect_stall_and_close_bounds();
 
     EXPECT_GE(expect_reads_within(1000, 200), 200u);
-    EXPECT_EQ(sha256(contents()), before);
+    EXPECT_EQ(sha256(image_contents()), before);
 }
