@@ -1,5 +1,4 @@
 #include "logging/CLogerManager.h"
-#include "logging/LogStream.h"
 #include "logging/log.h"
 
 #include <QDir>
@@ -8,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace std::chrono;
 
@@ -16,13 +17,7 @@ namespace {
 
 system_clock::time_point at_local(int year, int month, int day, int hour, int minute)
 {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_isdst = -1;
+    std::tm tm{0, minute, hour, day, month - 1, year - 1900, 0, 0, -1, 0, nullptr};
     return system_clock::from_time_t(std::mktime(&tm));
 }
 
@@ -31,14 +26,17 @@ struct ManagerFixture : ::testing::Test {
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        LoggerConfig config;
-        config.name = "tess";
-        config.pidText = "000042";
-        config.path = dir.path().toStdString() + "/log/";
-        config.display = false;
-        manager.setLogger(0, "Main", config);
-        manager.setClock([this] { return now; });
+        manager.setLogger(0, "Main", {.name = "tess", .pidText = "000042",
+                                      .path = dir.path().toStdString() + "/log/", .display = false});
+        manager.setClock([this] { return now.load(); });
         ASSERT_TRUE(manager.start());
+    }
+
+    void configure(const std::function<void(LoggerConfig &)> &change)
+    {
+        LoggerConfig config = manager.logger(0);
+        change(config);
+        manager.setLogger(0, "Main", config);
     }
 
     QStringList files(const QString &sub = {}) const
@@ -46,9 +44,19 @@ struct ManagerFixture : ::testing::Test {
         return QDir(dir.path() + "/log/" + sub).entryList(QDir::Files, QDir::Name);
     }
 
+    // How often `piece` occurs in the log files.
+    int count(const char *piece) const
+    {
+        QByteArray all;
+        for (const QFileInfo &info : QDir(dir.path() + "/log").entryInfoList(QDir::Files))
+            if (QFile file(info.filePath()); file.open(QIODevice::ReadOnly))
+                all += file.readAll();
+        return static_cast<int>(all.count(piece));
+    }
+
     QTemporaryDir dir;
     CLogerManager manager;
-    system_clock::time_point now = at_local(2026, 12, 6, 10, 30);
+    std::atomic<system_clock::time_point> now{at_local(2026, 12, 6, 10, 30)};
 };
 
 } // namespace
@@ -57,88 +65,103 @@ TEST(LogStream, AppendsPiecesAndCutsAtTheBufferEnd)
 {
     LogStream s;
     s << "id=" << -5 << ',' << 7u << ',' << static_cast<unsigned char>(200) << ' ' << QString("ü");
-    EXPECT_STREQ(s.c_str(), "id=-5,7,200 ü");
-
-    LogStream full;
-    const std::string big(3000, 'x');
-    full << big << "tail";
-    EXPECT_EQ(full.size(), LogStream::kCapacity - 1);
-    EXPECT_EQ(std::string(full.c_str()), big.substr(0, LogStream::kCapacity - 1));
+    s << std::string(3000, 'x') << "tail";
+    const std::string head = "id=-5,7,200 ü";
+    EXPECT_EQ(s.c_str(), head + std::string(LogStream::kCapacity - 1 - head.size(), 'x'));
 }
 
-TEST(LogLine, FormatsLevelNamesAndCutsLongLines)
+TEST(LogLine, LongTextIsCutTo2047BytesEndingInCrLf)
 {
-    const auto when = at_local(2026, 12, 6, 9, 5) + milliseconds(7);
-    EXPECT_EQ(CLogerManager::formatLine(when, LOG_LEVEL_INFO, "hello"),
-              "2026-12-06 09:05:00.007 LOG_INFO  hello \r\n");
-    EXPECT_EQ(CLogerManager::formatLine(when, LOG_LEVEL_ERROR, "x").substr(24, 10), "LOG_ERROR ");
-
-    const std::string text(5000, 'a');
-    const std::string line = CLogerManager::formatLine(when, LOG_LEVEL_DEBUG, text.c_str());
-    ASSERT_EQ(line.size(), 2047u);
+    const std::string line = CLogerManager::formatLine({}, LOG_LEVEL_DEBUG, std::string(5000, 'a').c_str());
+    EXPECT_EQ(line.size(), 2047u);
     EXPECT_EQ(line.substr(2045), "\r\n");
 }
 
-TEST_F(ManagerFixture, WritesNamedFileWithUserOnlyPermissions)
+// Every line goes to the file; standard output carries warnings and above only.
+TEST_F(ManagerFixture, WritesNamedUserOnlyFileAndWarningsOnStandardOutput)
 {
-    EXPECT_TRUE(manager.canLog(0, LOG_LEVEL_DEBUG));
     EXPECT_FALSE(manager.canLog(0, LOG_LEVEL_TRACE));
-    EXPECT_FALSE(manager.canLog(10, LOG_LEVEL_FATAL));
+    configure([](LoggerConfig &c) { c.display = true; });
+    testing::internal::CaptureStdout();
     EXPECT_TRUE(manager.pushLine(0, LOG_LEVEL_INFO, "qt start,para.userID=7 ( main.cpp ) : 12"));
+    manager.pushLine(0, LOG_LEVEL_WARN, "trouble");
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("qt start"), std::string::npos);
+    EXPECT_NE(out.find("LOG_WARN  trouble"), std::string::npos);
 
-    ASSERT_EQ(files(), QStringList{"tess_202612061030_000042_000.log"});
-    QFile file(dir.path() + "/log/" + files().first());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray content = file.readAll();
-    EXPECT_TRUE(content.contains("LOG_ALARM -----------------  quill thread started!"));
-    EXPECT_TRUE(content.endsWith(
-        "LOG_INFO  qt start,para.userID=7 ( main.cpp ) : 12 \r\n"));
+    EXPECT_EQ(count(" 10:30:00.000 LOG_INFO  qt start,para.userID=7 ( main.cpp ) : 12 \r\n"), 1);
     struct stat st {};
-    ASSERT_EQ(::stat(file.fileName().toLocal8Bit().constData(), &st), 0);
+    ASSERT_EQ(::stat(qPrintable(dir.path() + "/log/tess_202612061030_000042_000.log"), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(ManagerFixture, NewDayStartsAFileWithIndexZero)
+TEST_F(ManagerFixture, NewDayStartsAFileWithIndexZeroInItsMonthFolder)
 {
+    configure([](LoggerConfig &c) { c.monthDir = true; });
     manager.pushLine(0, LOG_LEVEL_INFO, "first");
-    now = at_local(2026, 12, 7, 0, 1);
+    now = at_local(2027, 1, 1, 0, 1);
     manager.pushLine(0, LOG_LEVEL_INFO, "second");
-    EXPECT_EQ(files(), (QStringList{"tess_202612061030_000042_000.log",
-                                    "tess_202612070001_000042_000.log"}));
-}
-
-TEST_F(ManagerFixture, SizeLimitOpensTheNextIndex)
-{
-    LoggerConfig config = manager.logger(0);
-    config.sizeLimitMb = 1;
-    manager.setLogger(0, "Main", config);
-    const std::string text(2000, 'z');
-    // Each line is 2037 bytes: 515 of them (after the start-up lines) pass 1,048,576 bytes,
-    // so the 516th opens the next file.
-    int lines = 0;
-    while (files().size() < 2 && lines < 1000) {
-        manager.pushLine(0, LOG_LEVEL_INFO, text.c_str());
-        ++lines;
-    }
-    EXPECT_EQ(lines, 516);
-    EXPECT_EQ(files(), (QStringList{"tess_202612061030_000042_000.log",
-                                    "tess_202612061030_000042_001.log"}));
-    EXPECT_GT(QFileInfo(dir.path() + "/log/tess_202612061030_000042_000.log").size(), 1048576);
-}
-
-TEST_F(ManagerFixture, MonthDirectoryHoldsTheFile)
-{
-    LoggerConfig config = manager.logger(0);
-    config.monthDir = true;
-    manager.setLogger(0, "Main", config);
-    manager.pushLine(0, LOG_LEVEL_WARN, "in a month folder");
     EXPECT_EQ(files("2026_12"), QStringList{"tess_202612061030_000042_000.log"});
+    EXPECT_EQ(files("2027_01"), QStringList{"tess_202701010001_000042_000.log"});
 }
+
+// The size rotation opens the next index; a new file first makes room for itself in the
+// folder's budget by removing the least recently written files of this logger only.
+TEST_F(ManagerFixture, SizeRotationOpensTheNextIndexWithinTheFolderBudget)
+{
+    const auto make = [this](const QString &name, qint64 mb, std::time_t written) {
+        QFile file(dir.path() + "/log/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(mb * 1048576));
+        const timespec times[2] = {{written, 0}, {written, 0}};
+        ASSERT_EQ(::futimens(file.handle(), times), 0);
+    };
+    for (int run : {3, 1, 2}) // three earlier runs, the third the last to write
+        make(QString("tess_202601010000_00000%1_000.log").arg(run), 1, run * 1000);
+    for (const char *foreign : {"tess2_202601010000_000001_000.log", "tess_old.log", "notes.txt"})
+        make(foreign, 5, 10);
+    configure([](LoggerConfig &c) { c.sizeLimitMb = 1; c.folderLimitMb = 4; });
+    for (int i = 0; i < 600; ++i) // 1.2 MB, each line its own call site
+        manager.pushLine(0, LOG_LEVEL_INFO, (std::string(2000, 'z') + " ( c.cpp ) : " + std::to_string(i)).c_str());
+    EXPECT_EQ(files(), (QStringList{"notes.txt", "tess2_202601010000_000001_000.log",
+                                    "tess_202601010000_000003_000.log", "tess_202612061030_000042_000.log",
+                                    "tess_202612061030_000042_001.log", "tess_old.log"}));
+    // One file made room when the configuration changed, the other at the rotation.
+    EXPECT_EQ(count("LOG_WARN  log folder kept under 4 MB: removed old files: 1 (1048576 bytes)"), 2);
+}
+
+// A flood from four threads: identical lines are folded, lines of one call site that vary
+// are held to its budget; either way a summary follows once the flood has been quiet.
+struct flood { std::string (*text)(int); const char *piece; int lines; const char *summary; };
+struct Flood : ManagerFixture, ::testing::WithParamInterface<flood> {};
+
+TEST_P(Flood, IsHeldToAHandfulOfLinesAndOneSummary)
+{
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < 25000; ++i)
+                manager.pushLine(0, LOG_LEVEL_ERROR, GetParam().text(t * 25000 + i).c_str());
+        });
+    threads.clear(); // joins them
+    EXPECT_EQ(count(GetParam().piece), GetParam().lines);
+    manager.writeDueSummaries();
+    EXPECT_EQ(count(GetParam().summary), 0);
+    now = now.load() + seconds(1);
+    manager.writeDueSummaries();
+    EXPECT_EQ(count(GetParam().summary), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, Flood,
+    ::testing::Values(
+        flood{[](int) { return std::string("bad header ( a.cpp ) : 1"); }, "bad header", 3,
+              "LOG_ERROR ... repeated 99997 times \r\n"},
+        flood{[](int i) { return "length=" + std::to_string(i) + " ( b.cpp ) : 7"; }, "length=", 100,
+              "LOG_ERROR ... 99900 lines suppressed ( b.cpp ) : 7 \r\n"}));
 
 TEST(LogMacro, BuildsNothingWhileTheManagerIsStopped)
 {
     int evaluated = 0;
-    auto count = [&] { return ++evaluated; };
-    TLOG_ERROR << "never built " << count();
+    TLOG_ERROR << "never built " << ++evaluated;
     EXPECT_EQ(evaluated, 0);
 }
