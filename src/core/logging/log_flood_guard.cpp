@@ -1,4 +1,5 @@
 #include "logging/log_flood_guard.h"
+#include "logging/ILogManager.h"
 
 #include <algorithm>
 
@@ -33,8 +34,9 @@ bool c_log_flood_guard::admit(int level, std::string_view text, time_point now,
     }
     if (!same)
         endFold(out);
-    // Folding comes first: identical lines never spend their site's budget.
-    if (!spend(siteOf(text), level, now))
+    // Folding comes first: identical lines never spend their site's budget. A fatal line
+    // tells why the program ends and comes once, so no budget holds it back.
+    if (level < LOG_LEVEL_FATAL && !spend(siteOf(text), level, now))
         return false;
     if (same) {
         ++m_run;
@@ -106,6 +108,7 @@ void c_log_flood_guard::collectDue(time_point now, bool all, std::vector<summary
         const bool longFlood = now - s.firstDropped >= m_limits.floodReportEvery;
         if (!all && !quiet && !longFlood)
             continue;
+        endFold(out); // "repeated" stays right below the line it counts
         out.push_back({s.level, "... " + std::to_string(s.suppressed) + " lines suppressed" + key});
         s.suppressed = 0;
         --m_sitesSuppressing;

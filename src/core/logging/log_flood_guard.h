@@ -25,6 +25,7 @@ struct log_flood_limits {
 // - each call site (the " ( source ) : line" suffix every log text ends with) spends from
 //   a token bucket; lines over budget are dropped and counted, and the count is written as
 //   one "... N lines suppressed ( source ) : line" line once the site has been quiet.
+//   Fatal lines are never suppressed.
 // Not thread-safe: the manager calls it under its file lock. Time is passed in, so the
 // decisions follow the manager's clock.
 class c_log_flood_guard {
