@@ -116,6 +116,7 @@ TEST_F(ManagerFixture, RotationOpensNewFilesWithinTheFolderBudget)
 // A flood from four threads: identical lines are folded, lines of one call site that vary
 // are held to its budget; either way a summary follows once the flood has been quiet.
 struct flood { bool varying; int lines; const char *summary; };
+void PrintTo(const flood &f, std::ostream *os) { *os << (f.varying ? "varying" : "identical"); }
 struct Flood : ManagerFixture, ::testing::WithParamInterface<flood> {};
 
 TEST_P(Flood, IsHeldToAHandfulOfLinesAndOneSummary)

@@ -267,10 +267,9 @@ std::string CLogerManager::filePathFor(Logger &logger, std::int64_t lineTime,
         return {};
     if (newFile) {
         // Room for the new file to grow to its limit inside the folder's budget.
-        const std::int64_t keep =
-            std::max<std::int64_t>(0, std::int64_t{config.folderLimitMb - config.sizeLimitMb} * kMegabyte);
+        const std::int64_t keepMb = std::max(0, config.folderLimitMb - config.sizeLimitMb);
         pruned = prune_log_files(base.empty() ? "./" : base, config.monthDir, config.name,
-                                 static_cast<std::uint64_t>(keep));
+                                 static_cast<std::uint64_t>(keepMb * kMegabyte));
     }
     char name[512];
     std::snprintf(name, sizeof name, "%s_%04d%02d%02d%02d%02d_%s_%03d.log", config.name.c_str(),
