@@ -1,14 +1,15 @@
 #include "logging/CLogerManager.h"
-#include "logging/LogStream.h"
 #include "logging/log.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <atomic>
+#include <thread>
 
 using namespace std::chrono;
 
@@ -16,39 +17,40 @@ namespace {
 
 system_clock::time_point at_local(int year, int month, int day, int hour, int minute)
 {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_isdst = -1;
+    std::tm tm{0, minute, hour, day, month - 1, year - 1900, 0, 0, -1, 0, nullptr};
     return system_clock::from_time_t(std::mktime(&tm));
 }
 
 // A manager writing to a temporary folder at a time the test sets.
 struct ManagerFixture : ::testing::Test {
-    void SetUp() override
+    void start(void (*change)(LoggerConfig &) = [](LoggerConfig &) {})
     {
-        ASSERT_TRUE(dir.isValid());
-        LoggerConfig config;
-        config.name = "tess";
-        config.pidText = "000042";
-        config.path = dir.path().toStdString() + "/log/";
-        config.display = false;
+        LoggerConfig config{.name = "tess", .pidText = "000042",
+                            .path = dir.path().toStdString(), .display = false};
+        change(config);
         manager.setLogger(0, "Main", config);
-        manager.setClock([this] { return now; });
+        manager.setClock([this] { return now.load(); });
         ASSERT_TRUE(manager.start());
     }
 
     QStringList files(const QString &sub = {}) const
     {
-        return QDir(dir.path() + "/log/" + sub).entryList(QDir::Files, QDir::Name);
+        return QDir(dir.path() + "/" + sub).entryList(QDir::Files, QDir::Name);
+    }
+
+    // How often `piece` occurs in the log files.
+    int count(const char *piece) const
+    {
+        QByteArray all;
+        for (QDirIterator it(dir.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            if (QFile file(it.next()); file.open(QIODevice::ReadOnly))
+                all += file.readAll();
+        return static_cast<int>(all.count(piece));
     }
 
     QTemporaryDir dir;
     CLogerManager manager;
-    system_clock::time_point now = at_local(2026, 12, 6, 10, 30);
+    std::atomic<system_clock::time_point> now{at_local(2026, 12, 6, 10, 30)};
 };
 
 } // namespace
@@ -57,88 +59,92 @@ TEST(LogStream, AppendsPiecesAndCutsAtTheBufferEnd)
 {
     LogStream s;
     s << "id=" << -5 << ',' << 7u << ',' << static_cast<unsigned char>(200) << ' ' << QString("ü");
-    EXPECT_STREQ(s.c_str(), "id=-5,7,200 ü");
-
-    LogStream full;
-    const std::string big(3000, 'x');
-    full << big << "tail";
-    EXPECT_EQ(full.size(), LogStream::kCapacity - 1);
-    EXPECT_EQ(std::string(full.c_str()), big.substr(0, LogStream::kCapacity - 1));
+    s << std::string(3000, 'x') << "tail";
+    const std::string head = "id=-5,7,200 ü";
+    EXPECT_EQ(s.c_str(), head + std::string(LogStream::kCapacity - 1 - head.size(), 'x'));
 }
 
-TEST(LogLine, FormatsLevelNamesAndCutsLongLines)
+TEST(LogLine, LongTextIsCutTo2047BytesEndingInCrLf)
 {
-    const auto when = at_local(2026, 12, 6, 9, 5) + milliseconds(7);
-    EXPECT_EQ(CLogerManager::formatLine(when, LOG_LEVEL_INFO, "hello"),
-              "2026-12-06 09:05:00.007 LOG_INFO  hello \r\n");
-    EXPECT_EQ(CLogerManager::formatLine(when, LOG_LEVEL_ERROR, "x").substr(24, 10), "LOG_ERROR ");
-
-    const std::string text(5000, 'a');
-    const std::string line = CLogerManager::formatLine(when, LOG_LEVEL_DEBUG, text.c_str());
-    ASSERT_EQ(line.size(), 2047u);
+    const std::string line = CLogerManager::formatLine({}, LOG_LEVEL_DEBUG, std::string(5000, 'a').c_str());
+    EXPECT_EQ(line.size(), 2047u);
     EXPECT_EQ(line.substr(2045), "\r\n");
 }
 
-TEST_F(ManagerFixture, WritesNamedFileWithUserOnlyPermissions)
+// Every line goes to the file; standard output carries warnings and above only.
+TEST_F(ManagerFixture, WritesNamedUserOnlyFileAndWarningsOnStandardOutput)
 {
-    EXPECT_TRUE(manager.canLog(0, LOG_LEVEL_DEBUG));
+    start([](LoggerConfig &c) { c.display = true; });
     EXPECT_FALSE(manager.canLog(0, LOG_LEVEL_TRACE));
-    EXPECT_FALSE(manager.canLog(10, LOG_LEVEL_FATAL));
+    testing::internal::CaptureStdout();
     EXPECT_TRUE(manager.pushLine(0, LOG_LEVEL_INFO, "qt start,para.userID=7 ( main.cpp ) : 12"));
+    manager.pushLine(0, LOG_LEVEL_WARN, "trouble");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), CLogerManager::formatLine(now, LOG_LEVEL_WARN, "trouble"));
 
-    ASSERT_EQ(files(), QStringList{"tess_202612061030_000042_000.log"});
-    QFile file(dir.path() + "/log/" + files().first());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray content = file.readAll();
-    EXPECT_TRUE(content.contains("LOG_ALARM -----------------  quill thread started!"));
-    EXPECT_TRUE(content.endsWith(
-        "LOG_INFO  qt start,para.userID=7 ( main.cpp ) : 12 \r\n"));
-    struct stat st {};
-    ASSERT_EQ(::stat(file.fileName().toLocal8Bit().constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(count(" 10:30:00.000 LOG_INFO  qt start,para.userID=7 ( main.cpp ) : 12 \r\n"), 1);
+    EXPECT_EQ(QFile(dir.path() + "/tess_202612061030_000042_000.log").permissions(),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 }
 
-TEST_F(ManagerFixture, NewDayStartsAFileWithIndexZero)
+// Size and day rotation open new files in the month's folder; a new file first makes room
+// for itself in the folder's budget by removing the least recently written files of this
+// logger, and only of this logger.
+TEST_F(ManagerFixture, RotationOpensNewFilesWithinTheFolderBudget)
 {
-    manager.pushLine(0, LOG_LEVEL_INFO, "first");
-    now = at_local(2026, 12, 7, 0, 1);
-    manager.pushLine(0, LOG_LEVEL_INFO, "second");
-    EXPECT_EQ(files(), (QStringList{"tess_202612061030_000042_000.log",
-                                    "tess_202612070001_000042_000.log"}));
+    const auto make = [this](const QString &name, qint64 mb, qint64 written) {
+        QFile file(dir.path() + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(mb * 1048576));
+        ASSERT_TRUE(file.setFileTime(QDateTime::fromSecsSinceEpoch(written), QFile::FileModificationTime));
+    };
+    for (int run : {3, 1, 2}) // three earlier runs, the third the last to write
+        make(QString("tess_202601010000_00000%1_000.log").arg(run), 1, run * 1000);
+    for (const char *foreign : {"tess2_202601010000_000001_000.log", "tess_old.log", "notes.txt"})
+        make(foreign, 5, 10);
+    start([](LoggerConfig &c) { c.monthDir = true; c.sizeLimitMb = 1; c.folderLimitMb = 4; });
+    for (int i = 0; i < 600; ++i) // 1.2 MB, each line its own call site
+        manager.pushLine(0, LOG_LEVEL_INFO, (std::string(2000, 'z') + " ( c.cpp ) : " + std::to_string(i)).c_str());
+    now = at_local(2027, 1, 1, 0, 1);
+    manager.pushLine(0, LOG_LEVEL_INFO, "new year");
+    EXPECT_EQ(files(), (QStringList{"notes.txt", "tess2_202601010000_000001_000.log",
+                                    "tess_202601010000_000003_000.log", "tess_old.log"}));
+    EXPECT_TRUE(files("2026_12").contains("tess_202612061030_000042_001.log"));
+    EXPECT_EQ(files("2027_01"), QStringList{"tess_202701010001_000042_000.log"});
+    // Both made room at the size rotation: before it, the old files fitted beside a new one.
+    EXPECT_EQ(count("LOG_WARN  log folder kept under 4 MB: removed old files: 2 (2097152 bytes)"), 1);
 }
 
-TEST_F(ManagerFixture, SizeLimitOpensTheNextIndex)
+// A flood from four threads: identical lines are folded, lines of one call site that vary
+// are held to its budget; either way a summary follows once the flood has been quiet.
+struct flood { bool varying; int lines; const char *summary; };
+void PrintTo(const flood &f, std::ostream *os) { *os << (f.varying ? "varying" : "identical"); }
+struct Flood : ManagerFixture, ::testing::WithParamInterface<flood> {};
+
+TEST_P(Flood, IsHeldToAHandfulOfLinesAndOneSummary)
 {
-    LoggerConfig config = manager.logger(0);
-    config.sizeLimitMb = 1;
-    manager.setLogger(0, "Main", config);
-    const std::string text(2000, 'z');
-    // Each line is 2037 bytes: 515 of them (after the start-up lines) pass 1,048,576 bytes,
-    // so the 516th opens the next file.
-    int lines = 0;
-    while (files().size() < 2 && lines < 1000) {
-        manager.pushLine(0, LOG_LEVEL_INFO, text.c_str());
-        ++lines;
-    }
-    EXPECT_EQ(lines, 516);
-    EXPECT_EQ(files(), (QStringList{"tess_202612061030_000042_000.log",
-                                    "tess_202612061030_000042_001.log"}));
-    EXPECT_GT(QFileInfo(dir.path() + "/log/tess_202612061030_000042_000.log").size(), 1048576);
+    start();
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([this, t, varying = GetParam().varying] {
+            for (int i = 0; i < 25000; ++i)
+                manager.pushLine(0, LOG_LEVEL_ERROR,
+                                 ("length=" + std::to_string(varying ? t * 25000 + i : 0) + " ( b.cpp ) : 7").c_str());
+        });
+    threads.clear(); // joins them
+    EXPECT_EQ(count("length="), GetParam().lines);
+    manager.writeDueSummaries();
+    EXPECT_EQ(count(GetParam().summary), 0);
+    now = now.load() + seconds(1);
+    manager.writeDueSummaries();
+    EXPECT_EQ(count(GetParam().summary), 1);
 }
 
-TEST_F(ManagerFixture, MonthDirectoryHoldsTheFile)
-{
-    LoggerConfig config = manager.logger(0);
-    config.monthDir = true;
-    manager.setLogger(0, "Main", config);
-    manager.pushLine(0, LOG_LEVEL_WARN, "in a month folder");
-    EXPECT_EQ(files("2026_12"), QStringList{"tess_202612061030_000042_000.log"});
-}
+INSTANTIATE_TEST_SUITE_P(Lines, Flood,
+                         ::testing::Values(flood{false, 3, "LOG_ERROR ... repeated 99997 times \r\n"},
+                                           flood{true, 100, "LOG_ERROR ... 99900 lines suppressed ( b.cpp ) : 7 \r\n"}));
 
 TEST(LogMacro, BuildsNothingWhileTheManagerIsStopped)
 {
     int evaluated = 0;
-    auto count = [&] { return ++evaluated; };
-    TLOG_ERROR << "never built " << count();
+    TLOG_ERROR << "never built " << ++evaluated;
     EXPECT_EQ(evaluated, 0);
 }

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -13,6 +14,7 @@
 namespace {
 
 constexpr std::size_t kMaxLine = 2047;
+constexpr std::int64_t kMegabyte = 1048576;
 
 std::tm local_tm(std::time_t seconds)
 {
@@ -112,6 +114,7 @@ bool CLogerManager::setLogger(int id, const std::string &key, const LoggerConfig
     Logger &logger = m_loggers[static_cast<std::size_t>(id)];
     logger.config = config;
     logger.level = config.level;
+    logger.guard.setLimits(config.flood);
     logger.enabled = config.enabled || (id == kMainLogger && m_running);
     logger.fileTime = 0;
     logger.fileIndex = 0;
@@ -166,57 +169,112 @@ bool CLogerManager::pushLine(int id, int level, const char *text)
     if (!canLog(id, level))
         return false;
     const auto now = m_clock();
-    const std::string line = formatLine(now, level, text ? text : "");
+    if (!text)
+        text = "";
     Logger &logger = m_loggers[static_cast<std::size_t>(id)];
-    if (logger.config.display)
-        printConsole(level, line);
-
+    // One lock for the decision and the write, so the file shows lines in the order the
+    // guard saw them and a summary lands right after the run it stands for.
     std::lock_guard lock(m_fileLock);
-    const std::int64_t seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
-    const std::string path = filePathFor(logger, seconds);
-    if (path.empty())
-        return true;
-    // Log files may hold what users do: readable by the user only.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return true; // the line is dropped, nothing else is reported
-    write_all(fd, line.data(), line.size());
-    ::close(fd);
-    logger.bytesInFile += static_cast<std::int64_t>(line.size());
-    m_lines.fetch_add(1);
-    m_bytes.fetch_add(line.size());
+    m_heldBack.clear();
+    const bool write = logger.guard.admit(level, text, now, m_heldBack);
+    writeHeldBack(logger, now);
+    if (write)
+        writeLine(logger, level, text, now);
     return true;
 }
 
-// Day and size rotation, then the folder and the name of the file for a line written at
-// lineTime. Called under the file lock.
-std::string CLogerManager::filePathFor(Logger &logger, std::int64_t lineTime)
+void CLogerManager::writeSummaries(bool all)
 {
+    const auto now = m_clock();
+    std::lock_guard lock(m_fileLock);
+    for (Logger &logger : m_loggers) {
+        m_heldBack.clear();
+        logger.guard.collectDue(now, all, m_heldBack);
+        writeHeldBack(logger, now);
+    }
+}
+
+// Called under the file lock.
+void CLogerManager::writeHeldBack(Logger &logger, std::chrono::system_clock::time_point now)
+{
+    for (const c_log_flood_guard::summary &line : m_heldBack)
+        writeLine(logger, line.level, line.text.c_str(), now);
+}
+
+// Prints and writes one line. Called under the file lock.
+void CLogerManager::writeLine(Logger &logger, int level, const char *text,
+                              std::chrono::system_clock::time_point now)
+{
+    const std::string line = formatLine(now, level, text);
+    if (logger.config.display && level >= logger.config.consoleLevel)
+        printConsole(level, line);
+
+    const std::int64_t seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    log_prune_result pruned;
+    const std::string path = filePathFor(logger, seconds, pruned);
+    if (path.empty())
+        return;
+    // Log files may hold what users do: readable by the user only.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return; // the line is dropped, nothing else is reported
+    std::string out;
+    if (pruned.files > 0) {
+        LogStream note;
+        note << "log folder kept under " << logger.config.folderLimitMb
+             << " MB: removed old files: " << pruned.files << " (" << pruned.bytes << " bytes)";
+        out = formatLine(now, LOG_LEVEL_WARN, note.c_str());
+    }
+    out += line;
+    write_all(fd, out.data(), out.size());
+    ::close(fd);
+    logger.bytesInFile += static_cast<std::int64_t>(out.size());
+    m_lines.fetch_add(pruned.files > 0 ? 2 : 1);
+    m_bytes.fetch_add(out.size());
+}
+
+// Day and size rotation, then the folder and the name of the file for a line written at
+// lineTime. Opening a new file first prunes the folder to its budget. Called under the file
+// lock.
+std::string CLogerManager::filePathFor(Logger &logger, std::int64_t lineTime,
+                                       log_prune_result &pruned)
+{
+    const LoggerConfig &config = logger.config;
+    bool newFile = true;
     if (logger.fileTime == 0 || !same_day(logger.fileTime, lineTime)) {
         logger.fileIndex = 0;
         logger.bytesInFile = 0;
         logger.fileTime = lineTime;
-    } else if (logger.bytesInFile > std::int64_t{logger.config.sizeLimitMb} * 1048576) {
+    } else if (logger.bytesInFile > std::int64_t{config.sizeLimitMb} * kMegabyte) {
         ++logger.fileIndex;
         logger.bytesInFile = 0;
+    } else {
+        newFile = false;
     }
 
     const std::tm tm = local_tm(static_cast<std::time_t>(logger.fileTime));
-    std::string dir = logger.config.path;
-    if (!dir.empty() && dir.back() != '/')
-        dir += '/';
-    if (logger.config.monthDir) {
+    std::string base = config.path;
+    if (!base.empty() && base.back() != '/')
+        base += '/';
+    std::string dir = base;
+    if (config.monthDir) {
         char month[32];
         std::snprintf(month, sizeof month, "%04d_%02d/", tm.tm_year + 1900, tm.tm_mon + 1);
         dir += month;
     }
     if (!make_dirs(dir))
         return {};
+    if (newFile) {
+        // Room for the new file to grow to its limit inside the folder's budget.
+        const std::int64_t keepMb = std::max(0, config.folderLimitMb - config.sizeLimitMb);
+        pruned = prune_log_files(base.empty() ? "./" : base, config.monthDir, config.name,
+                                 static_cast<std::uint64_t>(keepMb * kMegabyte));
+    }
     char name[512];
-    std::snprintf(name, sizeof name, "%s_%04d%02d%02d%02d%02d_%s_%03d.log",
-                  logger.config.name.c_str(), tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, logger.config.pidText.c_str(), logger.fileIndex);
+    std::snprintf(name, sizeof name, "%s_%04d%02d%02d%02d%02d_%s_%03d.log", config.name.c_str(),
+                  tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                  config.pidText.c_str(), logger.fileIndex);
     return dir + name;
 }
 
@@ -273,7 +331,10 @@ void CLogerManager::run()
         pushLine(kMainLogger, LOG_LEVEL_ALARM, text.c_str());
     }
     m_started.release();
-    while (!m_stopRequested)
+    while (!m_stopRequested) {
         QThread::msleep(100);
-    // Files are closed after every line; nothing is left open here.
+        writeSummaries(false);
+    }
+    // Nothing held back is lost; files are closed after every line, none is left open.
+    writeSummaries(true);
 }
