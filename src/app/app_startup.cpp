@@ -1,16 +1,19 @@
 #include "app_startup.h"
 #include "logging/log.h"
+#include "tools/disk/rw_disk/unique_fd.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
-#include <QProcess>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <spawn.h>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace {
 
@@ -25,12 +28,67 @@ extern "C" void on_termination_signal(int sig)
     errno = saved;
 }
 
+bool write_all(int fd, const std::string &text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Starts `program` without arguments, `input` as its standard input, in a session of its
+// own (it outlives this process and the launcher's terminal) with default signal handling
+// (this process ignores SIGPIPE). True when the program runs; glibc reports a failed exec.
+bool spawn_detached(const std::string &program, int input)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    sigset_t set;
+    sigemptyset(&set);
+    ::posix_spawnattr_setsigmask(&attributes, &set);
+    sigaddset(&set, SIGPIPE);
+    ::posix_spawnattr_setsigdefault(&attributes, &set);
+    ::posix_spawnattr_setflags(&attributes,
+                               POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    std::string path = program;
+    char *argv[] = {path.data(), nullptr};
+    pid_t pid = 0;
+    const int result = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+    ::posix_spawnattr_destroy(&attributes);
+    ::posix_spawn_file_actions_destroy(&actions);
+    return result == 0;
+}
+
+// The text is written whole before the bridge starts: at most 1023 bytes, far below a
+// pipe's capacity, so the write never waits; the bridge then reads it to the pipe's end.
+bool start_bridge(const std::string &program, const std::string &text)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    const unique_fd input(fds[0]);
+    unique_fd output(fds[1]);
+    if (!write_all(output.get(), text))
+        return false;
+    output.reset();
+    return spawn_detached(program, input.get());
+}
+
 } // namespace
 
 int run_serial_bridge_mode(const std::string &decodedText)
 {
     const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/serbridge");
-    if (!QProcess::startDetached(program, {QString::fromStdString(decodedText)})) {
+    if (!start_bridge(program.toStdString(), decodedText)) {
         // The argument carries both DES keys, so it stays out of the log.
         TLOG_ERROR << "start serbridge.exe failed." << program
                    << " Param: (launch text withheld)";
@@ -68,4 +126,22 @@ void quit_on_termination_signals(QApplication &app)
     action.sa_flags = SA_RESTART;
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &action, nullptr);
+}
+
+int refuse_start(QApplication &app, const std::vector<std::string> &problems)
+{
+    // Shown from the event loop rather than by a nested one, so that a termination signal
+    // (logout, a launcher giving up) ends it as it would end the window.
+    quit_on_termination_signals(app);
+    QString details;
+    for (const std::string &problem : problems) {
+        TLOG_ERROR << "launch text refused: " << problem;
+        details += QLatin1Char('\n') + QString::fromStdString(problem);
+    }
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
+                    QStringLiteral("Launch parameter error.") + details, QMessageBox::Ok);
+    QObject::connect(&box, &QMessageBox::finished, &app, &QCoreApplication::quit);
+    box.open();
+    app.exec();
+    return kStartRefusedStatus;
 }

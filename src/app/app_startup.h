@@ -1,16 +1,27 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class QApplication;
 
 // Steps of the program entry that need the widget toolkit. GUI thread only.
 
-// Serial-bridge mode: starts "serbridge" from the program folder, detached, with the
-// decoded launch text as its one argument. When that fails, logs the program path (never
-// the argument, which holds the keys) and shows the modal "critical" box. Returns the
-// exit status of the process, always 0.
+// Exit status of a start refused for its launch text.
+inline constexpr int kStartRefusedStatus = 1;
+
+// Serial-bridge mode: starts "serbridge" from the program folder in a session of its own,
+// without arguments, the decoded launch text on its standard input (a pipe that ends after
+// the text), so that the keys never show on its command line. When that fails, logs the
+// program path (never the text) and shows the modal "critical" box. Returns the exit
+// status of the process, always 0.
 int run_serial_bridge_mode(const std::string &decodedText);
+
+// Logs each problem and shows them in a critical "Error" box under the line "Launch
+// parameter error."; returns kStartRefusedStatus once the box is closed or a termination
+// signal arrives. `problems` name launch items, never their values. Call instead of
+// creating the window.
+int refuse_start(QApplication &app, const std::vector<std::string> &problems);
 
 // Applies the style sheet resource ":/qss/H264Video" to the application (an empty sheet
 // when the resource is missing).

@@ -13,6 +13,9 @@
 
 int main(int argc, char *argv[])
 {
+    // The launch text holds both DES keys: it leaves /proc/PID/cmdline and ps before
+    // anything else runs (starting the toolkit and the log alone takes tens of milliseconds).
+    const std::string argument = take_first_argument(argc, argv);
     // Before any thread exists, as it changes the environment: the programs the viewer
     // starts by bare name ("ledsync") are found beside it first.
     put_program_dir_first_on_path();
@@ -27,15 +30,16 @@ int main(int argc, char *argv[])
     // The resources live in the GUI library, a static archive: pull them in explicitly.
     Q_INIT_RESOURCE(resources);
 
-    char *argument = argc > 1 ? argv[1] : nullptr;
-    const std::string text = decode_launch_text(argument ? argument : "");
-    // The text holds both DES keys: keep them out of /proc/PID/cmdline and ps.
-    wipe_argument(argument);
+    const std::string text = decode_launch_text(argument);
     if (is_serial_bridge_text(text))
         return run_serial_bridge_mode(text);
 
     para = parse_launch_params(text);
     TLOG_INFO << "qt start,para.userID=" << para.userID;
+    // No session under a made-up key or on a port number the socket would cut short.
+    const std::vector<std::string> problems = launch_params_problems(para);
+    if (!problems.empty())
+        return refuse_start(app, problems);
     TLOG_INFO << "system key info path:" << QCoreApplication::applicationDirPath() << "/key.xml";
     // Qt 6 strings are UTF-8 throughout: there are no text codecs to choose.
     apply_style_sheet(app);

@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <unistd.h>
 
-// Started detached by the viewer, from the viewer's folder, with the decoded launch text as
-// its one argument: connects to the device's serial port and offers it as a local terminal.
-// Exit status: 0 after bridging, 1 bad argument, 2 no connection, 3 no terminal, 4 a
-// failure while bridging.
+// Started detached by the viewer, from the viewer's folder, with the decoded launch text on
+// its standard input (or, from a script, as its one argument): connects to the device's
+// serial port and offers it as a local terminal. Exit status: 0 after bridging, 1 bad
+// launch text, 2 no connection, 3 no terminal, 4 a failure while bridging.
 
 namespace {
 
@@ -37,6 +37,8 @@ void install_stop_signals()
 
 int main(int argc, char *argv[])
 {
+    // An argument holds the DES keys: it leaves our visible command line at once.
+    const std::string argument = take_first_argument(argc, argv);
     // Its own name, so that a crash here never replaces the viewer's report.
     install_crash_handler("serbridge-crash.dat");
     install_stop_signals();
@@ -45,11 +47,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "serbridge: cannot enter the program folder\n");
     start_program_log();
 
-    // The viewer has decoded the text already; it holds the DES keys, so it leaves our
-    // visible command line at once.
-    const std::string text = argc > 1 ? std::string(argv[1]) : std::string();
-    if (argc > 1)
-        wipe_argument(argv[1]);
+    // The viewer has decoded the text already.
+    std::string text = argument;
+    if (argc < 2 && !read_launch_input(STDIN_FILENO, 2000, text))
+        return 1;
     BridgeTarget target;
     if (!bridge_target_from_text(text, target))
         return 1;

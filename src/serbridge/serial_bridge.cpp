@@ -84,6 +84,45 @@ short wanted(const Pending &incoming, const Pending &outgoing)
 
 } // namespace
 
+bool read_launch_input(int fd, int timeoutMs, std::string &text)
+{
+    if (::isatty(fd)) {
+        TLOG_ERROR << "serial bridge: the launch text is expected on standard input, not a terminal";
+        return false;
+    }
+    text.clear();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    char chunk[kLaunchTextBuffer];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0) {
+            TLOG_ERROR << "serial bridge: the launch text did not end within " << timeoutMs << " ms";
+            return false;
+        }
+        const ssize_t n = ready > 0 ? ::read(fd, chunk, sizeof chunk) : -1;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            log_system_error(ready > 0 ? "read" : "poll");
+            return false;
+        }
+        if (n == 0)
+            return true;
+        text.append(chunk, static_cast<std::size_t>(n));
+        // The viewer cuts its text to this size: more is not a launch text.
+        if (text.size() >= kLaunchTextBuffer) {
+            TLOG_ERROR << "serial bridge: the launch text is longer than " << kLaunchTextBuffer - 1
+                       << " bytes";
+            return false;
+        }
+    }
+}
+
 bool bridge_target_from_text(std::string_view decoded, BridgeTarget &target)
 {
     target.ip = parse_launch_params(decoded).ip;

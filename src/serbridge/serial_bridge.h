@@ -47,6 +47,12 @@ struct BridgeTarget {
     std::uint16_t port = 0; // the number of the launch text's portCOM item
 };
 
+// Reads the launch text the viewer writes into `fd` (the bridge's standard input, a pipe)
+// up to its end, for at most timeoutMs. False, with a log line, when `fd` is a terminal
+// (nobody is going to write a text there), the text is longer than 1023 bytes, the writer
+// neither ends it nor closes its end in time, or reading fails.
+bool read_launch_input(int fd, int timeoutMs, std::string &text);
+
 // Reads the device address (ip item) and the TCP port (portCOM item) from a decoded launch
 // text. False, with a log line, when either is missing or unusable.
 bool bridge_target_from_text(std::string_view decoded, BridgeTarget &target);

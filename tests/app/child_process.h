@@ -32,6 +32,7 @@ public:
         std::vector<std::pair<std::string, std::string>> env;    // added or replaced
         std::string outputFile;   // stdout and stderr go here unless pipeStdout
         bool pipeStdout = false;  // stdout readable with readLine(); stderr to outputFile
+        std::optional<std::string> input; // standard input, ended after it (unset: inherited)
     };
 
     ChildProcess() = default;
@@ -74,7 +75,9 @@ public:
         const int outFd = ::open(options.outputFile.empty() ? "/dev/null" : options.outputFile.c_str(),
                                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         int pipeFds[2] = {-1, -1};
-        if (outFd < 0 || (options.pipeStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0))
+        int inFds[2] = {-1, -1};
+        if (outFd < 0 || (options.pipeStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) ||
+            (options.input && ::pipe2(inFds, O_CLOEXEC) != 0))
             return false;
         m_pid = ::fork();
         if (m_pid == 0) {
@@ -82,10 +85,17 @@ public:
             ::setrlimit(RLIMIT_CORE, &noCore);
             ::dup2(options.pipeStdout ? pipeFds[1] : outFd, STDOUT_FILENO);
             ::dup2(outFd, STDERR_FILENO);
+            if (options.input)
+                ::dup2(inFds[0], STDIN_FILENO);
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
         ::close(outFd);
+        if (options.input) { // small texts only: the pipe takes them without a reader
+            ::close(inFds[0]);
+            [[maybe_unused]] const auto n = ::write(inFds[1], options.input->data(), options.input->size());
+            ::close(inFds[1]);
+        }
         if (options.pipeStdout) {
             ::close(pipeFds[1]);
             m_out = pipeFds[0];

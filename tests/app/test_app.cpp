@@ -97,7 +97,7 @@ protected:
 
 } // namespace
 
-TEST_F(Viewer, StartsWithLogBesideItAndKeysHiddenFromItsCommandLine)
+TEST_F(Viewer, StartsWithLogBesideItKeysHiddenAndLeavesACrashReportThere)
 {
     ASSERT_TRUE(start(viewerText()));
     ASSERT_TRUE(waitForLog("qt start,para.userID=7 ( main.cpp ) : "))
@@ -117,14 +117,7 @@ TEST_F(Viewer, StartsWithLogBesideItAndKeysHiddenFromItsCommandLine)
     EXPECT_FALSE(has(commandLine, kDecodeDigits)) << commandLine;
     EXPECT_FALSE(has(commandLine, "userNM")) << commandLine;
 
-    viewer.signal(SIGTERM);
-    EXPECT_TRUE(viewer.waitExit(kExitMs).has_value());
-}
-
-TEST_F(Viewer, FatalSignalLeavesACrashReportBesideTheProgram)
-{
-    ASSERT_TRUE(start(viewerText()));
-    ASSERT_TRUE(waitForLog("qt start,para.userID=")) << read_file_text(output());
+    // A fatal fault leaves its report beside the program.
     viewer.signal(SIGSEGV);
     const auto status = viewer.waitExit(kExitMs);
     ASSERT_TRUE(status.has_value());
@@ -144,15 +137,15 @@ TEST_F(Viewer, FatalSignalLeavesACrashReportBesideTheProgram)
 
 TEST_F(Viewer, SerialBridgeModeHandsTheDecodedTextToTheBridgeAndEnds)
 {
-    // A stand-in bridge that records its arguments (renamed into place when complete).
+    // A stand-in bridge that records its argument count and standard input (renamed into
+    // place when complete): the text, keys and all, never rides on its command line.
     const QString stub = folder + "/serbridge";
     {
         QFile script(stub);
         ASSERT_TRUE(script.open(QIODevice::WriteOnly));
         script.write("#!/bin/sh\n"
                      "d=$(dirname \"$0\")\n"
-                     "printf '%s' \"$#\" > \"$d/argc.tmp\" && mv \"$d/argc.tmp\" \"$d/argc.txt\"\n"
-                     "printf '%s' \"$1\" > \"$d/arg.tmp\" && mv \"$d/arg.tmp\" \"$d/arg.txt\"\n");
+                     "{ printf '%s:' \"$#\"; cat; } > \"$d/arg.tmp\" && mv \"$d/arg.tmp\" \"$d/arg.txt\"\n");
     }
     ASSERT_TRUE(QFile::setPermissions(stub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
@@ -165,11 +158,25 @@ TEST_F(Viewer, SerialBridgeModeHandsTheDecodedTextToTheBridgeAndEnds)
 
     ASSERT_TRUE(wait_until([&] { return QFile::exists(folder + "/arg.txt"); }, kExitMs));
     EXPECT_EQ(read_file_text(folder + "/arg.txt"),
-              "{ip:10.1.2.3,portCOM:4001,desEncode:" + kEncodeDigits + ",userNM:a b} tail");
-    ASSERT_TRUE(wait_until([&] { return QFile::exists(folder + "/argc.txt"); }, kExitMs));
-    EXPECT_EQ(read_file_text(folder + "/argc.txt"), "1");
+              "0:{ip:10.1.2.3,portCOM:4001,desEncode:" + kEncodeDigits + ",userNM:a b} tail");
     EXPECT_FALSE(has(log(), kEncodeDigits));
     EXPECT_FALSE(has(log(), "qt start"));
+}
+
+TEST_F(Viewer, UnusableKeyStopsTheStartWithANonZeroStatus)
+{
+    std::string text = viewerText();
+    text.replace(text.find(kDecodeDigits) + 7, 1, "x");
+    ASSERT_TRUE(start(text));
+    ASSERT_TRUE(waitForLog("LOG_ERROR launch text refused: desDecode: the key is missing or is not "
+                           "16 hexadecimal digits")) << read_file_text(output());
+    // The box waits for its answer; closing the session ends it too.
+    viewer.signal(SIGTERM);
+    const auto status = viewer.waitExit(kExitMs);
+    ASSERT_TRUE(status.has_value());
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    EXPECT_FALSE(has(log(), "system key info path:"));
 }
 
 TEST_F(Viewer, FailedBridgeStartIsLoggedWithoutTheLaunchText)

@@ -97,7 +97,7 @@ protected:
     {
         ChildProcess::Options options;
         options.program = (folder + "/serbridge").toStdString();
-        options.args = {text};
+        options.input = text; // as the viewer hands it over
         options.env = {{"XDG_STATE_HOME", (folder + "/state").toStdString()}};
         options.outputFile = (folder + "/stderr.txt").toStdString();
         options.pipeStdout = true;
@@ -202,15 +202,17 @@ TEST_F(Bridge, RefusesUnusableTargets)
     struct Case {
         std::string text;
         int status;
+        bool argument = false; // the form scripts may still use; else standard input
     };
     ::close(listener.fd); // the port is now closed
     listener.fd = -1;
     const Case cases[] = {
         {"{ip:127.0.0.1}", 1},
-        {"{portCOM:4001}", 1},
+        {"{portCOM:4001}", 1, true},
         {"{ip:127.0.0.1,portCOM:70000}", 1},
         {"", 1},
-        {"{ip:127.0.0.1,portCOM:" + std::to_string(port) + "}", 2},
+        {"{ip:127.0.0.1,portCOM:4001," + std::string(1024, 'x') + "}", 1},
+        {"{ip:127.0.0.1,portCOM:" + std::to_string(port) + "}", 2, true},
         {"{ip:999.1.1.1,portCOM:4001}", 2},
     };
     for (const Case &c : cases) {
@@ -218,7 +220,10 @@ TEST_F(Bridge, RefusesUnusableTargets)
         ChildProcess run;
         ChildProcess::Options options;
         options.program = (folder + "/serbridge").toStdString();
-        options.args = {c.text};
+        if (c.argument)
+            options.args = {c.text};
+        else
+            options.input = c.text;
         options.env = {{"XDG_STATE_HOME", (folder + "/state").toStdString()}};
         ASSERT_TRUE(run.start(options));
         const auto status = run.waitExit(kWaitMs);
@@ -228,6 +233,7 @@ TEST_F(Bridge, RefusesUnusableTargets)
     }
     EXPECT_TRUE(has(log(), "serial bridge: the launch text lacks a usable ip or portCOM item"));
     EXPECT_TRUE(has(log(), "Function:connect errorCode 111"));
+    EXPECT_TRUE(has(log(), "serial bridge: the launch text is longer than 1023 bytes"));
 }
 
 TEST_F(Bridge, FatalSignalLeavesItsOwnReport)

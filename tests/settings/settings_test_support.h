@@ -10,6 +10,12 @@
 
 #include <string>
 
+inline QByteArray read_all(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Points the process's main logger at a private folder (once per test process) and reads
 // back what was written. Lines are written by the thread that logs them, so they are in the
 // file once the statement has returned.
@@ -27,14 +33,8 @@ public:
         std::string all;
         const QDir dir(m_dir.path());
         for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
-            all += read_file(dir.filePath(name)).toStdString();
+            all += read_all(dir.filePath(name)).toStdString();
         return all;
-    }
-
-    static QByteArray read_file(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
 private:
@@ -60,11 +60,6 @@ public:
 private:
     std::size_t m_mark = settings_log::instance().text().size();
 };
-
-inline QByteArray read_all(const QString &path)
-{
-    return settings_log::read_file(path);
-}
 
 inline void write_all(const QString &path, const QByteArray &data)
 {

@@ -22,6 +22,11 @@ int hex_digit(char c)
     return -1;
 }
 
+bool is_decimal_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 bool is_blank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -34,6 +39,27 @@ std::string_view trim_blanks(std::string_view text)
     while (!text.empty() && is_blank(text.back()))
         text.remove_suffix(1);
     return text;
+}
+
+constexpr std::uint32_t kMaxNumber = 0xFFFFFFFFu;
+
+// Decimal text with blanks around it; 0 for anything else. A number above kMaxNumber gives
+// kMaxNumber with `overflow` set.
+std::uint32_t decimal_value(std::string_view value, bool &overflow)
+{
+    overflow = false;
+    value = trim_blanks(value);
+    if (value.empty() || !std::all_of(value.begin(), value.end(), is_decimal_digit))
+        return 0;
+    std::uint64_t number = 0;
+    for (const char c : value) {
+        number = number * 10 + static_cast<std::uint64_t>(c - '0');
+        if (number > kMaxNumber) {
+            overflow = true;
+            return kMaxNumber;
+        }
+    }
+    return static_cast<std::uint32_t>(number);
 }
 
 enum class Field { DesEncode, DesDecode, Ip, PortKM, PortMedia, PortV, Priv, DogID, MouseMode,
@@ -52,28 +78,20 @@ constexpr KeyName kKeys[] = {
     {"userNM", Field::UserNM},       {"userID", Field::UserID},
 };
 
-void store_key(DesKey &target, std::string_view name, std::string_view value)
-{
-    target = launch_key(value);
-    if (!target.present())
-        TLOG_ERROR << "launch item " << name
-                   << " holds fewer than 8 key bytes; that key is treated as absent";
-}
-
 void apply_item(LaunchParams &params, const KeyName &key, std::string_view value)
 {
     switch (key.field) {
-    case Field::DesEncode: store_key(params.desEncodeKey, key.name, value); break;
-    case Field::DesDecode: store_key(params.desDecodeKey, key.name, value); break;
+    case Field::DesEncode: params.desEncodeKey = launch_key(value); break;
+    case Field::DesDecode: params.desDecodeKey = launch_key(value); break;
     case Field::Ip: params.ip.assign(value); break;
     case Field::UserNM: params.userNM.assign(value); break;
-    case Field::PortKM: params.portKM = launch_number(value); break;
+    case Field::PortKM: params.portKM = launch_port(value); break;
     case Field::PortMedia: {
-        const std::uint32_t port = launch_number(value);
+        const std::uint32_t port = launch_port(value);
         params.portMedia = port == 0 ? kDefaultMediaPort : port;
         break;
     }
-    case Field::PortV: params.portV = launch_number(value); break;
+    case Field::PortV: params.portV = launch_port(value); break;
     case Field::Priv: params.priv = launch_number(value); break;
     case Field::DogID: params.dogID = launch_number(value); break;
     case Field::MouseMode: params.mouseMode = launch_number(value); break;
@@ -145,18 +163,16 @@ std::string_view launch_item_value(std::string_view item)
 
 std::uint32_t launch_number(std::string_view value)
 {
-    value = trim_blanks(value);
-    if (value.empty())
-        return 0;
-    std::uint64_t number = 0;
-    for (const char c : value) {
-        if (c < '0' || c > '9')
-            return 0;
-        number = number * 10 + static_cast<std::uint64_t>(c - '0');
-        if (number > 0xFFFFFFFFu)
-            return 0;
-    }
-    return static_cast<std::uint32_t>(number);
+    bool overflow = false;
+    const std::uint32_t number = decimal_value(value, overflow);
+    return overflow ? 0 : number;
+}
+
+std::uint32_t launch_port(std::string_view value)
+{
+    bool overflow = false;
+    const std::uint32_t number = decimal_value(value, overflow);
+    return overflow ? kMaxNumber : number;
 }
 
 DesKey launch_key(std::string_view value)
@@ -167,17 +183,16 @@ DesKey launch_key(std::string_view value)
         if (!is_blank(c) && c != ';')
             digits.push_back(c);
     }
-    DesKey key;
-    std::size_t count = 0;
-    for (std::size_t i = 0; i + 1 < digits.size() && count < kKeyBytes; i += 2) {
-        const int high = hex_digit(digits[i]);
-        const int low = hex_digit(digits[i + 1]);
-        if (high < 0 || low < 0)
-            break;
-        key.key[count++] = static_cast<std::uint8_t>(high * 16 + low);
-    }
-    if (count < kKeyBytes)
+    // One stray character would otherwise end the reading early and leave a key made of
+    // the bytes before it, or of none: a weak or publicly known key.
+    if (digits.size() != 2 * kKeyBytes ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return hex_digit(c) >= 0; }))
         return DesKey{};
+    DesKey key;
+    for (std::size_t i = 0; i < kKeyBytes; ++i) {
+        const int byte = hex_digit(digits[2 * i]) * 16 + hex_digit(digits[2 * i + 1]);
+        key.key[i] = static_cast<std::uint8_t>(byte);
+    }
     key.length = kKeyBytes;
     return key;
 }
@@ -202,4 +217,23 @@ QString launch_window_title(const LaunchParams &params)
         .arg(QString::fromStdString(params.userNM))
         .arg(static_cast<qulonglong>(params.dogID) + 1)
         .arg(QString::fromStdString(params.ip));
+}
+
+std::vector<std::string> launch_params_problems(const LaunchParams &params)
+{
+    constexpr std::uint32_t kMaxPort = 65535;
+    std::vector<std::string> problems;
+    // An absent key would leave the cipher with all-zero bytes, a key anyone knows.
+    if (!params.desEncodeKey.present())
+        problems.emplace_back("desEncode: the key is missing or is not 16 hexadecimal digits");
+    if (!params.desDecodeKey.present())
+        problems.emplace_back("desDecode: the key is missing or is not 16 hexadecimal digits");
+    // Ports are 16 bits on the wire: a larger number would silently connect elsewhere.
+    if (params.portKM == 0 || params.portKM > kMaxPort)
+        problems.emplace_back("portKM: the port is missing or outside 1 to 65535");
+    if (params.portV == 0 || params.portV > kMaxPort)
+        problems.emplace_back("portV: the port is missing or outside 1 to 65535");
+    if (params.portMedia > kMaxPort)
+        problems.emplace_back("portMedia: the port is outside 1 to 65535");
+    return problems;
 }

@@ -59,16 +59,26 @@ std::string_view launch_item_value(std::string_view item);
 // that is not such a number, including numbers above 4294967295.
 std::uint32_t launch_number(std::string_view value);
 
-// A key value as hexadecimal pairs: blanks, tabs, CR, LF and ';' are removed first, then
-// pairs are read until the end or the first pair that is not hexadecimal. Fewer than 8
-// bytes leave the key absent (length 0, all zero).
+// A port item's value: as launch_number, except that a decimal number above 4294967295
+// gives 4294967295, so that it stays out of range instead of reading as "no number".
+std::uint32_t launch_port(std::string_view value);
+
+// A key value: blanks, tabs, CR, LF and ';' are removed, and what remains must be exactly
+// 16 hexadecimal digits (either letter case), read as 8 bytes. Anything else leaves the key
+// absent (length 0, all zero): a key is never made up from part of a value.
 DesKey launch_key(std::string_view value);
 
 // Fills a record from a decoded text, matching each item's start against the keys in a
 // fixed order (the last occurrence of a key wins). mouseMode starts at 0. Never fails:
 // unknown items are ignored, bad numbers give 0, and an unusable key item leaves that key
-// absent with an error line naming the item (never its digits).
+// absent. Logs nothing: launch_params_problems says what keeps the record from use.
 LaunchParams parse_launch_params(std::string_view decoded);
+
+// Why a viewer session cannot run with `params`, one line per item at fault in plain words
+// naming the item, never its value: a DES key that is absent, a keyboard/mouse or video
+// port outside 1 to 65535, a media port above 65535 (0, no portMedia item, is left to the
+// media channel, which reports its own failure). Empty when the record can be used. Pure.
+std::vector<std::string> launch_params_problems(const LaunchParams &params);
 
 // The title of the main window for these settings.
 QString launch_window_title(const LaunchParams &params);

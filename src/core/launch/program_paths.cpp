@@ -70,8 +70,11 @@ std::string start_program_log()
     return config.path;
 }
 
-void wipe_argument(char *argument)
+std::string take_first_argument(int argc, char *argv[])
 {
-    if (argument)
-        std::memset(argument, 0, std::strlen(argument));
+    if (argc < 2 || !argv[1])
+        return {};
+    std::string text(argv[1]);
+    std::memset(argv[1], 0, text.size());
+    return text;
 }

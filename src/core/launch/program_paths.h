@@ -24,7 +24,8 @@ bool make_writable_dir(const std::string &path);
 // folder chosen.
 std::string start_program_log();
 
-// Overwrites a command-line argument in place with zero bytes, so the process's command
-// line as others see it (/proc/PID/cmdline, ps) no longer shows it. Call on argv entries
-// only after their text has been copied.
-void wipe_argument(char *argument);
+// Returns a copy of the first argument after the program name (empty when there is none)
+// and overwrites it in place with zero bytes, so that the process's command line as others
+// see it (/proc/PID/cmdline, ps) no longer shows it. Call first thing in main(), before
+// anything else can read or reveal it.
+std::string take_first_argument(int argc, char *argv[]);

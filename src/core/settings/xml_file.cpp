@@ -1,30 +1,71 @@
 #include "settings/xml_file.h"
 
 #include "logging/log.h"
+#include "tools/disk/rw_disk/unique_fd.h"
 
-#include <QByteArray>
 #include <QFile>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
 namespace {
-// The settings files hold a few hundred bytes; anything this large is not one of them.
-constexpr qint64 kMaxSettingsFileSize = 4 * 1024 * 1024;
+
+std::string errno_text()
+{
+    return std::error_code(errno, std::generic_category()).message();
 }
+
+// The file's bytes, when it is a regular file of at most kMaxSettingsFileBytes; otherwise
+// false with `why` set. A FIFO would block an ordinary open until a writer came, and a
+// device such as /dev/zero reports no size and never ends: neither may stall the start.
+bool read_settings_bytes(const QString &path, std::string &data, std::string &why)
+{
+    const unique_fd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0) {
+        why = errno_text();
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        why = "not a regular file";
+        return false;
+    }
+    // The size is only a hint (the file may grow while read): the cap counts bytes read.
+    data.clear();
+    char chunk[16384];
+    while (data.size() <= kMaxSettingsFileBytes) {
+        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = errno_text();
+            return false;
+        }
+        if (n == 0)
+            return true;
+        data.append(chunk, static_cast<std::size_t>(n));
+    }
+    why = "longer than " + std::to_string(kMaxSettingsFileBytes) + " bytes";
+    return false;
+}
+
+} // namespace
 
 bool load_xml_file(const QString &path, tinyxml2::XMLDocument &doc, const char *what)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        TLOG_WARN << what << " not read: " << path << " (" << file.errorString() << ")";
+    std::string data;
+    std::string why;
+    if (!read_settings_bytes(path, data, why)) {
+        TLOG_WARN << what << " not read: " << path << " (" << why << ")";
         return false;
     }
-    if (file.size() > kMaxSettingsFileSize) {
-        TLOG_WARN << what << " not read: " << path << " is " << file.size() << " bytes long";
-        return false;
-    }
-    const QByteArray data = file.readAll();
-    if (doc.Parse(data.constData(), static_cast<std::size_t>(data.size())) !=
-        tinyxml2::XML_SUCCESS) {
+    if (doc.Parse(data.data(), data.size()) != tinyxml2::XML_SUCCESS) {
         TLOG_WARN << what << " not read: " << path << " is not well-formed XML ("
                   << doc.ErrorStr() << ")";
         return false;

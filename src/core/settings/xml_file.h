@@ -4,11 +4,18 @@
 
 #include <tinyxml2.h>
 
+#include <cstddef>
+
 // Reading and writing the settings documents beside the program. Internal to the settings
 // module (callers of the module never see TinyXML-2).
 
-// Reads and parses the file at `path` into `doc`. On failure (missing, unreadable, too
-// large, not well-formed) logs one warning naming `what` and the path, and returns false.
+// The settings files hold a few hundred bytes; a file longer than this is not one of them.
+inline constexpr std::size_t kMaxSettingsFileBytes = 1024 * 1024;
+
+// Reads and parses the file at `path` into `doc`, without waiting on it: only a regular
+// file of at most kMaxSettingsFileBytes is read. On failure (missing, unreadable, not a
+// regular file, too long, not well-formed) logs one warning naming `what` and the path,
+// and returns false.
 bool load_xml_file(const QString &path, tinyxml2::XMLDocument &doc, const char *what);
 
 // Writes `doc` indented to `path`, replacing the file as a whole so that a failed write
