@@ -186,6 +186,10 @@ void c_km_session::handle_km_message(const std::uint8_t *body, std::uint32_t len
         m_privilege.on_control_answer(value);
         break;
     case 22:
+        if (!m_privilege.take_grab_request()) {
+            TLOG_WARN << "grab result " << value << " without a request of ours ignored";
+            break;
+        }
         TLOG_INFO << "grab KM privilege OK";
         post_main_request(c_main_request::kGrabResult, value);
         break;
