@@ -205,8 +205,8 @@ bool c_net_syncer::build_motion_frame(entry &head, std::vector<std::uint8_t> &fr
     const int stepY = std::clamp(head.dy, -kMaxStep, kMaxStep);
     head.dx -= stepX;
     head.dy -= stepY;
-    const std::uint8_t report[kRelativePayload] = {head.payload[0], static_cast<std::uint8_t>(stepX),
-                                                   static_cast<std::uint8_t>(stepY), 0};
+    const std::uint8_t report[kRelativePayload] = {
+        head.payload[0], static_cast<std::uint8_t>(stepX), static_cast<std::uint8_t>(stepY), 0};
     return build_km_frame(key.data(), kKmMouseRelative, report, kRelativePayload, frame);
 }
 
@@ -232,6 +232,19 @@ bool c_net_syncer::take_oldest(std::vector<std::uint8_t> &frame, int &type,
     return false;
 }
 
+void c_net_syncer::queue_first_built(std::uint8_t type, const std::uint8_t *payload,
+                                     std::uint32_t length)
+{
+    const std::array<std::uint8_t, 8> key = outbound_key();
+    entry e;
+    if (!build_km_frame(key.data(), type, payload, length, e.frame))
+        return;
+    e.type = type;
+    e.queuedMs = now_ms();
+    QMutexLocker lock(&m_listMutex);
+    m_list.push_front(std::move(e));
+}
+
 // Sending thread. The device spoke: the silence is over, and what it may have missed of
 // the keys and buttons is undone by releasing them all, ahead of anything waiting.
 void c_net_syncer::after_device_heard()
@@ -243,30 +256,20 @@ void c_net_syncer::after_device_heard()
     if (!m_releaseOwed)
         return;
     m_releaseOwed = false;
-    const std::array<std::uint8_t, 8> key = outbound_key();
-    entry keyboard;
+    // The mouse is released in the form last sent: an absolute report keeps its position.
+    std::array<std::uint8_t, 6> mouseUp{};
+    if (m_lastMouseType == kKmMouseAbsolute)
+        mouseUp = {0, m_lastAbsolute[1], m_lastAbsolute[2], m_lastAbsolute[3], m_lastAbsolute[4],
+                   0};
+    const std::uint32_t mouseLength =
+        m_lastMouseType == kKmMouseAbsolute ? kAbsolutePayload : kRelativePayload;
     const std::uint8_t allUp[8] = {};
-    build_km_frame(key.data(), kKmKeyboard, allUp, sizeof allUp, keyboard.frame);
-    keyboard.type = kKmKeyboard;
-    entry mouse;
-    mouse.type = m_lastMouseType;
-    if (m_lastMouseType == kKmMouseAbsolute) {
-        std::array<std::uint8_t, 6> up = m_lastAbsolute;
-        up[0] = 0;
-        up[5] = 0;
-        build_km_frame(key.data(), kKmMouseAbsolute, up.data(), up.size(), mouse.frame);
-    } else {
-        const std::uint8_t up[kRelativePayload] = {};
-        build_km_frame(key.data(), kKmMouseRelative, up, sizeof up, mouse.frame);
-    }
-    keyboard.queuedMs = mouse.queuedMs = now_ms();
-    {
-        QMutexLocker lock(&m_listMutex);
-        m_list.push_front(std::move(mouse));
-        m_list.push_front(std::move(keyboard));
-    }
-    TLOG_WARN << "keyboard/mouse device answers again after " << silentMs
-              << " ms of silence: all keys and buttons released";
+    queue_first_built(static_cast<std::uint8_t>(m_lastMouseType), mouseUp.data(), mouseLength);
+    queue_first_built(kKmKeyboard, allUp, sizeof allUp);
+    TLOG_WARN << "keyboard/mouse device answers again after " << silentMs << " ms of silence: "
+              << m_droppedInSilence
+              << " waiting input reports dropped, all keys and buttons released";
+    m_droppedInSilence = 0;
 }
 
 // Sending thread. Input that waited through a silent device is stale: sent later it would
@@ -286,8 +289,8 @@ void c_net_syncer::drop_stale_input()
         dropped = static_cast<std::size_t>(std::distance(from, m_list.end()));
         m_list.erase(from, m_list.end());
     }
-    if (dropped > 0)
-        TLOG_WARN << "keyboard/mouse device silent: " << dropped << " waiting input reports dropped";
+    // Counted, not logged one by one: the line comes when the device is back.
+    m_droppedInSilence += dropped;
 }
 
 void c_net_syncer::note_sent_mouse(int type, const std::array<std::uint8_t, 6> &payload)

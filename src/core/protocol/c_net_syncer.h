@@ -115,6 +115,8 @@ private:
                      std::array<std::uint8_t, 6> &payload);
     bool build_motion_frame(entry &head, std::vector<std::uint8_t> &frame);
     void after_device_heard();
+    // Builds a frame and puts it at the head; nothing when it cannot be built.
+    void queue_first_built(std::uint8_t type, const std::uint8_t *payload, std::uint32_t length);
     void drop_stale_input();
     void note_sent_mouse(int type, const std::array<std::uint8_t, 6> &payload);
     bool await_answer(int type);
@@ -139,6 +141,7 @@ private:
     // Sending thread only.
     std::int64_t m_silentMs = 0;     // unanswered waiting since the device last spoke
     bool m_releaseOwed = false;      // input may have been lost: release all when it speaks
+    std::size_t m_droppedInSilence = 0;
     int m_lastMouseType = 5;         // the mouse report kind last sent
     std::array<std::uint8_t, 6> m_lastAbsolute{}; // its payload when absolute
 };
