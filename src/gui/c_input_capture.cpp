@@ -68,6 +68,7 @@ void c_input_capture::install_pointer()
         return p - m_session.mouse().origin();
     };
     pointer.move_to_label_origin = [this] { QCursor::setPos(m_screen->mapToGlobal(QPoint(0, 0))); };
+    pointer.window_active = [this] { return m_window->isActiveWindow(); };
     m_session.mouse().set_pointer(std::move(pointer));
 }
 

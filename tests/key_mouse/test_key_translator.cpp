@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <utility>
 #include <string>
 
 namespace {
@@ -24,38 +26,31 @@ Report press(c_key_translator &t, std::uint32_t key, bool down = true)
     return out;
 }
 
-Report release(c_key_translator &t, std::uint32_t key) { return press(t, key, false); }
-
 } // namespace
 
-TEST(KeyTranslator, ModifiersAndKeysFormTheBootReport)
+// Keys pressed (upper case) and released (lower case; '+' Shift) in order, and the report
+// after the last: modifiers as bits, keys in press order, a repeat or a seventh key changes
+// nothing.
+TEST(KeyTranslator, TheBootReportAfterEachSequence)
 {
-    c_key_translator t;
-    EXPECT_EQ(press(t, kShift), (Report{0x02, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(press(t, 'A'), (Report{0x02, 0, 0x04, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(release(t, kShift), (Report{0x00, 0, 0x04, 0, 0, 0, 0, 0}));
-}
-
-TEST(KeyTranslator, ReleaseKeepsTheOrderOfTheOtherKeys)
-{
-    c_key_translator t;
-    press(t, 'A');
-    press(t, 'B');
-    press(t, 'C');
-    EXPECT_EQ(release(t, 'A'), (Report{0, 0, 0x05, 0x06, 0, 0, 0, 0}));
-}
-
-TEST(KeyTranslator, RepeatsAndTheSeventhKeyLeaveTheReportAlone)
-{
-    c_key_translator t;
-    press(t, 'Q');
-    EXPECT_EQ(press(t, 'Q'), (Report{0, 0, 20, 0, 0, 0, 0, 0}));
-
-    c_key_translator six;
-    Report held{};
-    for (char c : std::string("ABCDEF"))
-        held = press(six, static_cast<std::uint32_t>(c));
-    EXPECT_EQ(press(six, 'G'), held);
+    const std::pair<const char *, Report> rows[] = {
+        {"+", {0x02, 0, 0, 0, 0, 0, 0, 0}},
+        {"+A", {0x02, 0, 0x04, 0, 0, 0, 0, 0}},
+        {"+A-", {0x00, 0, 0x04, 0, 0, 0, 0, 0}},
+        {"ABCa", {0, 0, 0x05, 0x06, 0, 0, 0, 0}},
+        {"QQ", {0, 0, 20, 0, 0, 0, 0, 0}},
+        {"ABCDEFG", {0, 0, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09}},
+    };
+    for (const auto &[keys, expected] : rows) {
+        c_key_translator t;
+        Report last{};
+        for (const char *k = keys; *k != '\0'; ++k) {
+            const bool down = *k == '+' || (*k >= 'A' && *k <= 'Z');
+            const std::uint32_t key = (*k == '+' || *k == '-') ? kShift : std::toupper(*k);
+            last = press(t, key, down);
+        }
+        EXPECT_EQ(last, expected) << keys;
+    }
 }
 
 TEST(KeyTranslator, UsageTableSpotChecks)

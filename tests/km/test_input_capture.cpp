@@ -132,18 +132,15 @@ TEST_F(CaptureFixture, KeysWithoutUsageAreLeftToQt)
 
 TEST_F(CaptureFixture, ALockKeyHoldsOffTheDevicesLedReports)
 {
-    log_capture log;
     write(true);
     EXPECT_FALSE(session.led().held_off());
     QTest::keyClick(screen, Qt::Key_CapsLock);
     EXPECT_TRUE(session.led().held_off());
-    EXPECT_TRUE(log.contains("LOG_WARN  I click led"));
     EXPECT_EQ(sent(), (strings{"03 00 00 39 00 00 00 00 00", "03 00 00 00 00 00 00 00 00"}));
 }
 
 TEST_F(CaptureFixture, LosingTheWindowReleasesEveryHeldKey)
 {
-    log_capture log;
     write(true);
     QTest::keyPress(screen, Qt::Key_Shift);
     QTest::keyPress(screen, Qt::Key_B);
@@ -153,8 +150,6 @@ TEST_F(CaptureFixture, LosingTheWindowReleasesEveryHeldKey)
     EXPECT_TRUE(capture.filter_event(&window, &deactivate));
     EXPECT_EQ(sent(), (strings{"03 00 00 00 00 00 00 00 00"}));
     EXPECT_EQ(hex(bytes(translator.report(), translator.report() + 8)), "00 00 00 00 00 00 00 00");
-    EXPECT_TRUE(log.contains("all key release when qt lost focus"));
-    EXPECT_TRUE(log.contains("keyRelease2,0,keyBuf=0,0,0,0,0,0,0,0"));
 }
 
 TEST_F(CaptureFixture, TypedKeysAreLoggedOnlyAtTraceLevel)
@@ -186,8 +181,6 @@ TEST_F(CaptureFixture, AbsoluteMouseSamplesTheCursorAndSendsButtonsAtOnce)
 {
     session.mouse().set_mode(c_km_mouse::mode::absolute);
     write(true);
-    QTest::mouseMove(screen, QPoint(5, 5)); // the first move aligns, whatever the mode
-    EXPECT_EQ(sent().size(), 20u);
     put_cursor(512, 384);
     QTest::mouseMove(screen, QPoint(512, 384));
     session.mouse().sample_tick();
@@ -199,14 +192,6 @@ TEST_F(CaptureFixture, AbsoluteMouseSamplesTheCursorAndSendsButtonsAtOnce)
     QCoreApplication::sendEvent(screen, &up);
     EXPECT_EQ(sent(), (strings{"2C 00 C0 03 58 02 00", "2C 01 C0 03 58 02 00",
                                "2C 00 C0 03 58 02 00", "2C 00 C0 03 58 02 01"}));
-
-    picture_geometry narrower = remote_1024x768();
-    narrower.imageWidth = 1000;
-    session.mouse().set_geometry({0, 0}, narrower);
-    put_cursor(1020, 10); // on the label, beside the picture: nothing
-    QTest::mouseMove(screen, QPoint(1020, 10));
-    session.mouse().sample_tick();
-    EXPECT_EQ(sent(), strings{});
 }
 
 TEST_F(CaptureFixture, RelativeMouseAlignsFirstThenSendsMovesAndButtons)

@@ -15,11 +15,6 @@
 
 namespace {
 
-struct started {
-    QString program;
-    QStringList args;
-};
-
 // Restores PATH after a test changed it.
 struct path_guard {
     std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -36,54 +31,87 @@ QStringList lines_of(const QString &path)
 
 } // namespace
 
-TEST(LedSync, AReportStartsOneProgramPerLedInOrder)
-{
-    std::vector<started> starts;
+namespace {
+
+// An injected clock, a recording start and a scheduler whose one pending call runs when
+// the test moves the clock past it.
+struct LedFixture : ::testing::Test {
+    void SetUp() override
+    {
+        led.set_scheduler([this](std::int64_t delayMs) {
+            ASSERT_LT(due, 0) << "one scheduled apply at a time";
+            due = now + delayMs;
+        });
+    }
+    void advance(std::int64_t ms)
+    {
+        for (now += ms; due >= 0 && due <= now;) {
+            due = -1;
+            led.apply_pending();
+        }
+    }
+    void report(int bits, std::int64_t thenMs = 0)
+    {
+        const std::uint8_t body[] = {4, static_cast<std::uint8_t>(bits)};
+        EXPECT_EQ(led.handle_led_report(body, 2), 0);
+        advance(thenMs);
+    }
+    // The LEDs as the programs last set them, "1 0 1" for LED 1, 2 and 3.
+    QString state() const
+    {
+        QStringList last{"?", "?", "?"};
+        for (const QString &s : starts)
+            last[s.section(' ', 1, 1).toInt() - 1] = s.section(' ', 2, 2);
+        return last.join(' ');
+    }
+
     std::int64_t now = 1'000'000;
-    c_led_sync led([&] { return now; },
-                   [&](const QString &program, const QStringList &args) {
-                       starts.push_back({program, args});
+    std::int64_t due = -1;
+    QStringList starts; // "ledsync INDEX STATE"
+    c_led_sync led{[this] { return now; }, [this](const QString &program, const QStringList &args) {
+                       starts << program + " " + args.join(' ');
                        return true;
-                   });
-    const std::uint8_t report[] = {4, 0x02};
-    EXPECT_EQ(led.handle_led_report(report, 2), 0);
-    ASSERT_EQ(starts.size(), 3u);
-    EXPECT_EQ(starts[0].program, "ledsync");
-    EXPECT_EQ(starts[0].args, (QStringList{"1", "0"}));
-    EXPECT_EQ(starts[1].args, (QStringList{"2", "1"}));
-    EXPECT_EQ(starts[2].args, (QStringList{"3", "0"}));
+                   }};
+};
 
-    // Higher bits are ignored; the same state starts the three programs again.
-    const std::uint8_t all[] = {4, 0xFF};
-    EXPECT_EQ(led.handle_led_report(all, 2), 0);
-    ASSERT_EQ(starts.size(), 6u);
-    EXPECT_EQ(starts[5].args, (QStringList{"3", "1"}));
+} // namespace
 
-    const std::uint8_t tooLong[] = {4, 0x02, 0};
-    EXPECT_EQ(led.handle_led_report(tooLong, 3), 3);
-    EXPECT_EQ(led.handle_led_report(report, 1), 3);
-    EXPECT_EQ(starts.size(), 6u);
+TEST_F(LedFixture, AReportStartsOneProgramPerLedInOrderOffTheReportingThread)
+{
+    const std::uint8_t body[] = {4, 0x02, 0};
+    EXPECT_EQ(led.handle_led_report(body, 3), 3);
+    EXPECT_EQ(led.handle_led_report(body, 1), 3);
+    EXPECT_EQ(led.handle_led_report(body, 2), 0);
+    EXPECT_TRUE(starts.empty()) << "nothing is started where the report arrives";
+    advance(0);
+    EXPECT_EQ(starts, (QStringList{"ledsync 1 0", "ledsync 2 1", "ledsync 3 0"}));
 }
 
-TEST(LedSync, ALocalLockKeyHoldsReportsOffForThreeSeconds)
+TEST_F(LedFixture, OnlyChangesStartProgramsAtAFewPerSecondAndTheLastStateWins)
 {
-    int startCount = 0;
-    std::int64_t now = 5'000'000;
-    c_led_sync led([&] { return now; },
-                   [&](const QString &, const QStringList &) { return ++startCount > 0; });
-    const std::uint8_t report[] = {4, 0x01};
-    EXPECT_FALSE(led.held_off()) << "unset counts as earlier than any time";
+    for (int i = 0; i < 1000; ++i)
+        report(0xFA, 1); // higher bits ignored: LED 2 on
+    EXPECT_EQ(starts.size(), 3) << "identical reports start nothing more";
+    for (int i = 1; i <= 100; ++i)
+        report(i % 8, 5);
+    advance(1000);
+    // 500 ms of flicker, applied at most every 250 ms: a few starts, ending on state 4.
+    EXPECT_LE(starts.size(), 9);
+    EXPECT_EQ(state(), "0 0 1");
+}
 
+TEST_F(LedFixture, ALocalLockKeyHoldsReportsOffForThreeSeconds)
+{
+    EXPECT_FALSE(led.held_off()) << "unset counts as earlier than any time";
+    const std::uint8_t body[] = {4, 0x01};
+    led.handle_led_report(body, 2); // waiting to be applied when the key comes: dropped
     led.hold_off();
-    now += 2000;
-    EXPECT_EQ(led.handle_led_report(report, 2), 0);
-    EXPECT_EQ(startCount, 0);
-    now += 1000; // exactly 3 s: not yet later than the hold-off time
-    led.handle_led_report(report, 2);
-    EXPECT_EQ(startCount, 0);
-    now += 1000;
-    led.handle_led_report(report, 2);
-    EXPECT_EQ(startCount, 3);
+    report(0x01, 2000);
+    report(0x01, 1000);
+    report(0x01, 1); // exactly 3 s: not yet later than the hold-off time
+    EXPECT_TRUE(starts.empty());
+    report(0x01);
+    EXPECT_EQ(starts.size(), 3) << "after the key the local LEDs are unknown: all three";
 }
 
 TEST(LedSync, TheProgramIsFoundByBareNameInTheProgramFolderFirst)
@@ -119,16 +147,4 @@ TEST(LedSync, TheProgramIsFoundByBareNameInTheProgramFolderFirst)
     QStringList got = lines_of(record);
     got.sort();
     EXPECT_EQ(got, (QStringList{"1 0", "2 1", "3 0"}));
-}
-
-TEST(LedSync, AMissingProgramIsLoggedAndIgnored)
-{
-    path_guard guard;
-    QTemporaryDir empty;
-    ::setenv("PATH", empty.path().toUtf8().constData(), 1);
-    log_capture log;
-    c_led_sync led;
-    const std::uint8_t report[] = {4, 0x04};
-    EXPECT_EQ(led.handle_led_report(report, 2), 0);
-    EXPECT_TRUE(log.contains("sync_led: cannot start ledsync 3 1"));
 }

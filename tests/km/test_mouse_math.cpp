@@ -90,15 +90,6 @@ TEST(AbsoluteMouse, NothingOutsideThePictureOrBeforeTheFirstPicture)
     EXPECT_EQ(y, 7);
 }
 
-TEST(RelativeMouse, LargeMovesSplitIntoStepsOf127)
-{
-    EXPECT_EQ(split_relative_steps(300, 0),
-              (std::vector<mouse_step>{{127, 0}, {127, 0}, {46, 0}}));
-    EXPECT_EQ(split_relative_steps(-130, 5), (std::vector<mouse_step>{{-127, 5}, {-3, 0}}));
-    EXPECT_EQ(split_relative_steps(127, -127), (std::vector<mouse_step>{{127, -127}}));
-    EXPECT_TRUE(split_relative_steps(0, 0).empty());
-}
-
 TEST(RelativeMouse, SmallMovesAreNeitherLostNorInvented)
 {
     relative_tracker t;

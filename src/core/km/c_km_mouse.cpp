@@ -24,9 +24,14 @@ std::optional<QPoint> c_km_mouse::local_position() const
     return m_pointer.local_position();
 }
 
+bool c_km_mouse::window_active() const
+{
+    return !m_pointer.window_active || m_pointer.window_active();
+}
+
 void c_km_mouse::on_move()
 {
-    if (m_alignPending.exchange(0) != 0)
+    if (m_alignPending.load() != 0 && window_active() && m_alignPending.exchange(0) != 0)
         align_mouse();
     m_sampler.mark_moved();
 }
@@ -83,32 +88,45 @@ void c_km_mouse::on_leave()
 
 void c_km_mouse::align_mouse()
 {
-    std::uint8_t report[c_key_translator::kMouseReportSize];
-    int length = 0;
-    m_translator.build_mouse_report(0, c_key_translator::kMove, -kMaxRelativeStep,
-                                    -kMaxRelativeStep, 0, report, length);
-    for (int i = 0; i < kAlignReports; ++i)
-        m_syncer.send_km_data(kKmMouseRelative, report, static_cast<std::uint32_t>(length));
+    if (m_mode != mode::relative) {
+        m_alignPending.store(0);
+        return;
+    }
+    if (!window_active()) {
+        m_alignPending.store(1);
+        return;
+    }
+    m_alignPending.store(0);
+    // One sweep that is never joined with other motion: the remote pointer must hit the
+    // corner before any later movement counts from it.
+    constexpr int kSweep = -kMaxRelativeStep * kAlignReports;
+    m_syncer.queue_relative_motion(m_translator.mouse_buttons(), kSweep, kSweep, false);
     if (m_pointer.move_to_label_origin)
         m_pointer.move_to_label_origin();
     m_relative.reset();
     m_sampler.clear_moved();
 }
 
-void c_km_mouse::send_absolute_mouse(int wheel)
+bool c_km_mouse::absolute_sample(int wheel, std::uint8_t payload[kAbsolutePayloadSize]) const
 {
     const std::optional<QPoint> local = local_position();
     if (!local)
-        return;
+        return false;
     std::uint16_t x = 0;
     std::uint16_t y = 0;
     if (!absolute_position(m_geometry, local->x(), local->y(), x, y))
-        return;
+        return false;
     TLOG_INFO << "local pos:" << local->x() << "," << local->y() << ",remote pos:" << x << ","
               << y;
-    std::uint8_t payload[kAbsolutePayloadSize];
     absolute_payload(static_cast<std::uint8_t>(m_absoluteButtons & 0xFF), x, y, wheel, payload);
-    m_syncer.send_km_data(kKmMouseAbsolute, payload, kAbsolutePayloadSize);
+    return true;
+}
+
+void c_km_mouse::send_absolute_mouse(int wheel)
+{
+    std::uint8_t payload[kAbsolutePayloadSize];
+    if (absolute_sample(wheel, payload))
+        m_syncer.send_km_data(kKmMouseAbsolute, payload, kAbsolutePayloadSize);
 }
 
 void c_km_mouse::send_relative_mouse(QPoint position)
@@ -116,13 +134,7 @@ void c_km_mouse::send_relative_mouse(QPoint position)
     TLOG_INFO << "mouseEvt pos:" << position.x() << "," << position.y();
     const mouse_step whole =
         m_relative.move_to(position.x(), position.y(), m_geometry.scaleX, m_geometry.scaleY);
-    for (const mouse_step &step : split_relative_steps(whole.dx, whole.dy)) {
-        std::uint8_t report[c_key_translator::kMouseReportSize];
-        int length = 0;
-        m_translator.build_mouse_report(0, c_key_translator::kMove, step.dx, step.dy, 0, report,
-                                        length);
-        m_syncer.send_km_data(kKmMouseRelative, report, static_cast<std::uint32_t>(length));
-    }
+    m_syncer.queue_relative_motion(m_translator.mouse_buttons(), whole.dx, whole.dy);
 }
 
 void c_km_mouse::sample_tick()
@@ -130,7 +142,10 @@ void c_km_mouse::sample_tick()
     if (!m_sampler.take_moved())
         return;
     if (m_mode == mode::absolute) {
-        send_absolute_mouse(0);
+        // A sample replaces one still waiting: only the newest position matters.
+        std::uint8_t payload[kAbsolutePayloadSize];
+        if (absolute_sample(0, payload))
+            m_syncer.queue_absolute_motion(payload);
         return;
     }
     const std::optional<QPoint> local = local_position();

@@ -33,6 +33,9 @@ public:
         std::function<QPoint()> clamped_local_position;
         // Puts the local cursor on the label's top-left corner.
         std::function<void()> move_to_label_origin;
+        // The window is the active one; unset counts as active. The local pointer is the
+        // user's: it is moved only while they work in this window.
+        std::function<bool()> window_active;
     };
 
     // `translator` keeps the relative mode's button bits; both must outlive this object.
@@ -57,14 +60,17 @@ public:
     void request_align() { m_alignPending.store(1); }
     bool align_pending() const { return m_alignPending.load() != 0; }
 
-    // Twenty (-127, -127) reports drive the remote pointer into its top-left corner; the
-    // local cursor goes to the label's corner and the relative memory starts from 0, 0.
+    // Relative mode only (absolute positions need no alignment): twenty (-127, -127)
+    // reports drive the remote pointer into its top-left corner, the local cursor goes to
+    // the label's corner and the relative memory starts from 0, 0. While the window is not
+    // active nothing is sent or moved; the next move in the active window aligns instead.
     void align_mouse();
 
     // Samples the cursor (nothing outside the picture or before the remote size is known)
-    // and sends a type-44 report with this wheel value.
+    // and sends a type-44 report with this wheel value, in order with buttons and keys.
     void send_absolute_mouse(int wheel);
-    // Sends the movement from the last position to `position` as type-5 steps of <= 127.
+    // Queues the movement from the last position to `position` as relative motion (sent in
+    // type-5 steps of <= 127, joined with motion still waiting).
     void send_relative_mouse(QPoint position);
 
     // Timer side: the sampler calls sample_tick() every 1000 / rate ms once started.
@@ -77,6 +83,9 @@ public:
 
 private:
     std::optional<QPoint> local_position() const;
+    bool window_active() const;
+    // The sample's position as a type-44 payload; false when nothing may be sent.
+    bool absolute_sample(int wheel, std::uint8_t payload[kAbsolutePayloadSize]) const;
     void send_relative_button(int qtButton, int kind);
 
     c_net_syncer &m_syncer;

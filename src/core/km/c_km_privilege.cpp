@@ -14,6 +14,7 @@ bool c_km_privilege::on_slot_grabPriv()
     if (m_actions.set_grab_icon)
         m_actions.set_grab_icon(false);
     TLOG_INFO << "priv,want to grab";
+    m_grabAsked.store(1);
     send_byte(kKmControlRequest, 0x00);
     return true;
 }
@@ -115,7 +116,9 @@ void c_km_privilege::handle_grab_result(std::int32_t value)
     // Input queued under the old state must not reach the device under the new one.
     m_syncer.clear_km_queue();
     send_byte(kKmPrivilegeAnswerGrab, 0x00);
-    if (m_actions.align_mouse)
+    // Only a writer's reports move the remote pointer; aligning after a refusal would send
+    // twenty reports the device turns down.
+    if (value == 0 && m_actions.align_mouse)
         m_actions.align_mouse();
 }
 

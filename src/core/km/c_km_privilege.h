@@ -50,6 +50,10 @@ public:
 
     // Receive thread. Type 20: a value other than 1 allows a new request.
     void on_control_answer(std::uint8_t value);
+    // Receive thread. Type 22 answers this viewer's own request: true, once per request,
+    // when a request went out and its grab result has not come yet. A grab result nobody
+    // asked for changes nothing here, sends nothing and moves no pointer.
+    bool take_grab_request() { return m_grabAsked.exchange(0) != 0; }
     // Receive thread. Type 23: the write flag follows the device at once, before the main
     // thread hears of it (then request 15201).
     void on_privilege_state(std::uint8_t value);
@@ -69,4 +73,5 @@ private:
     actions m_actions;
     std::atomic<std::int32_t> m_writeFlag{0};
     std::atomic<std::uint8_t> m_requestAllowed{1};
+    std::atomic<std::uint8_t> m_grabAsked{0}; // a request (20) awaits its grab result (22)
 };

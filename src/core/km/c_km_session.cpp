@@ -36,6 +36,14 @@ c_km_session::c_km_session(c_net_syncer &syncer, c_key_translator &translator, Q
     set_privilege_actions({});
     m_keepAlive.setInterval(kKeepAliveMs);
     connect(&m_keepAlive, &QTimer::timeout, this, &c_km_session::queue_keep_alive);
+    m_ledApply.setSingleShot(true);
+    connect(&m_ledApply, &QTimer::timeout, this, [this] { m_led.apply_pending(); });
+    // Called on the video receive thread: only a queued hop to the main thread happens there.
+    m_led.set_scheduler([this](std::int64_t delayMs) {
+        QMetaObject::invokeMethod(
+            this, [this, delayMs] { m_ledApply.start(static_cast<int>(delayMs)); },
+            Qt::QueuedConnection);
+    });
 }
 
 c_km_session::~c_km_session()
@@ -178,6 +186,10 @@ void c_km_session::handle_km_message(const std::uint8_t *body, std::uint32_t len
         m_privilege.on_control_answer(value);
         break;
     case 22:
+        if (!m_privilege.take_grab_request()) {
+            TLOG_WARN << "grab result " << value << " without a request of ours ignored";
+            break;
+        }
         TLOG_INFO << "grab KM privilege OK";
         post_main_request(c_main_request::kGrabResult, value);
         break;

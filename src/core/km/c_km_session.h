@@ -120,6 +120,7 @@ private:
     c_led_sync m_led;
     c_main_request m_request;
     QTimer m_keepAlive;
+    QTimer m_ledApply; // LED states are applied on the main thread, never on a receive thread
 
     std::shared_ptr<c_tcp_sock> m_socket;
     std::shared_ptr<c_socket_recv_km1> m_recv;

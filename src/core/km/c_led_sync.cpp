@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QProcess>
 
+#include <algorithm>
+
 c_led_sync::c_led_sync(clock_fn clock, start_fn start)
     : m_clock(clock ? std::move(clock) : [] { return QDateTime::currentMSecsSinceEpoch(); }),
       m_start(start ? std::move(start) : &c_led_sync::start_detached)
@@ -14,6 +16,8 @@ c_led_sync::c_led_sync(clock_fn clock, start_fn start)
 void c_led_sync::hold_off()
 {
     m_holdOffUntil.store(m_clock() + kHoldOffMs);
+    m_wanted.store(kUnknown);
+    m_applied.store(kUnknown);
 }
 
 bool c_led_sync::held_off() const
@@ -34,8 +38,41 @@ void c_led_sync::apply_led_bits(std::uint8_t bits)
 {
     if (held_off())
         return;
-    for (int led = 1; led <= 3; ++led)
-        sync_led(led, (bits >> (led - 1)) & 1);
+    m_wanted.store(bits & 0x07);
+    // One request in flight at a time; the state it applies is whatever is latest then.
+    if (m_scheduled.exchange(true))
+        return;
+    if (!m_schedule) {
+        apply_pending();
+        return;
+    }
+    m_schedule(std::max<std::int64_t>(0, m_nextApplyMs.load() - m_clock()));
+}
+
+void c_led_sync::apply_pending()
+{
+    const std::int64_t now = m_clock();
+    const std::int64_t next = m_nextApplyMs.load();
+    if (now < next && m_schedule) {
+        m_schedule(next - now);
+        return;
+    }
+    // Cleared before the state is read: a report after this point asks again.
+    m_scheduled.store(false);
+    const int wanted = m_wanted.load();
+    if (wanted == kUnknown || held_off())
+        return;
+    const int applied = m_applied.exchange(wanted);
+    bool started = false;
+    for (int led = 1; led <= 3; ++led) {
+        const int state = (wanted >> (led - 1)) & 1;
+        if (applied != kUnknown && ((applied >> (led - 1)) & 1) == state)
+            continue;
+        sync_led(led, state);
+        started = true;
+    }
+    if (started)
+        m_nextApplyMs.store(now + kMinApplyIntervalMs);
 }
 
 void c_led_sync::sync_led(int index, int state)

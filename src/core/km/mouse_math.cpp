@@ -47,19 +47,6 @@ void absolute_payload(std::uint8_t buttons, std::uint16_t x, std::uint16_t y, in
     out[5] = static_cast<std::uint8_t>(static_cast<std::int8_t>(wheel));
 }
 
-std::vector<mouse_step> split_relative_steps(int dx, int dy)
-{
-    std::vector<mouse_step> steps;
-    while (dx != 0 || dy != 0) {
-        const int sx = std::clamp(dx, -kMaxRelativeStep, kMaxRelativeStep);
-        const int sy = std::clamp(dy, -kMaxRelativeStep, kMaxRelativeStep);
-        dx -= sx;
-        dy -= sy;
-        steps.push_back({sx, sy});
-    }
-    return steps;
-}
-
 int relative_tracker::take_whole(float &remainder)
 {
     const float whole = std::trunc(remainder);

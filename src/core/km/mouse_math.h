@@ -50,10 +50,6 @@ struct mouse_step {
     }
 };
 
-// Cuts a movement into steps of at most 127 per axis, in order, until both axes are spent:
-// (300, 0) gives (127, 0), (127, 0), (46, 0). No movement gives no step.
-std::vector<mouse_step> split_relative_steps(int dx, int dy);
-
 // The relative mode's memory: the last local position sent and the fractions of scaled
 // movement not yet sent, so that nothing is lost or invented over many small moves.
 class relative_tracker {
