@@ -155,17 +155,20 @@ TEST(ImageDisk, MissingSourcesFailAndClosedObjectsRefuseEverything)
     EXPECT_EQ(log_lines_with("closing disk! ("), closing + 5);
 }
 
-TEST(ImageDisk, SectorCountKeepsTheLow32Bits)
+// 2 TiB + 1 MiB: its sector count does not fit the 32 bits the device is told.
+TEST(ImageDisk, DisksTooLargeToAnnounceAreRefused)
 {
     QTemporaryDir dir;
     QFile file(dir.path() + "/huge.img");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    const qint64 size = ((qint64{1} << 32) + 3) * 512 + 100; // sparse: nothing is allocated
-    if (!file.resize(size))
+    if (!file.resize((qint64{1} << 41) + (qint64{1} << 20))) // sparse: nothing is allocated
         GTEST_SKIP() << "the temporary file system refuses a 2 TiB sparse file";
     file.close();
+    const int fds = socket_test::open_fd_count();
+    const int refused = log_lines_with("huge.img holds 4294969344 sectors, at most 4294967295 can be announced (");
     disk d;
-    ASSERT_TRUE(d.openDisk(file.fileName()));
-    EXPECT_EQ(d.sectorCount(), 3u);
-    EXPECT_EQ(d.sizeBytes(), static_cast<std::uint64_t>(size));
+    EXPECT_FALSE(d.openDisk(file.fileName()));
+    EXPECT_FALSE(d.isOpen());
+    EXPECT_EQ(socket_test::open_fd_count(), fds);
+    EXPECT_EQ(log_lines_with("huge.img holds 4294969344 sectors, at most 4294967295 can be announced ("), refused + 1);
 }

@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 
 #include <atomic>
+#include <tuple>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -27,7 +28,7 @@ struct ReadDiskThread : ::testing::Test {
         EXPECT_TRUE(reader->wait_ended(1000));
     }
 
-    test_image image{32};
+    test_image image{600};
     std::shared_ptr<c_read_write_disk_sector_win> disk =
         std::make_shared<c_read_write_disk_sector_win>();
     mt_queue<CQUEUE_MESSAGE> queue;
@@ -51,20 +52,27 @@ read_pak parse(const CQUEUE_MESSAGE &msg)
 
 } // namespace
 
-TEST_F(ReadDiskThread, ServesEachRequestAsItsSectorsInOrder)
+// Requests added before the reader runs are served in order, each as its sectors; a long one
+// a window at a time as the queue drains, so the queue never holds more than the bound.
+TEST_F(ReadDiskThread, ServesEachRequestAsItsSectorsInOrderAWindowAtATime)
 {
-    reader->addReadRequest(4, 3); // both added before the reader runs
-    reader->addReadRequest(20, 2);
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> requests{{4, 3}, {20, 2}, {0, 600}, {1, 1}};
+    std::vector<std::tuple<std::uint32_t, std::uint32_t, bool>> expected; // start, index, last
+    for (const auto &[start, count] : requests) {
+        ASSERT_TRUE(reader->addReadRequest(start, count));
+        for (std::uint32_t i = 0; i < count; ++i)
+            expected.emplace_back(start, i, i + 1 == count);
+    }
+    EXPECT_FALSE(reader->addReadRequest(2, 2)); // more than the device can have asked for
     reader->start();
-    ASSERT_TRUE(eventually([&] { return queue.size() == 5; }));
-    const std::vector<std::pair<std::uint32_t, std::uint16_t>> expected{
-        {4, 0}, {4, 1}, {4, 2}, {20, 0}, {20, 1}};
-    for (std::size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_TRUE(eventually([&] { return queue.size() >= 3 + 2 + 256; })); // the first window is in
+    for (std::size_t n = 0; n < expected.size(); ++n) {
+        ASSERT_TRUE(eventually([&] { return !queue.isEmpty(); })) << n;
+        ASSERT_LE(queue.size(), c_read_disk_thread::kLowWater + int{c_read_disk_thread::kWindow});
         const read_pak pak = parse(queue.takeFirst());
-        EXPECT_EQ(pak.start, expected[i].first);
-        EXPECT_EQ(pak.index, expected[i].second);
-        EXPECT_EQ(pak.last, i == 2 || i == 4) << i;
-        EXPECT_EQ(pak.data, image.sector(pak.start + pak.index)) << i;
+        reader->queue_shrunk();
+        ASSERT_EQ(std::make_tuple(pak.start, std::uint32_t{pak.index}, pak.last), expected[n]);
+        ASSERT_EQ(pak.data, image.sector(pak.start + pak.index)) << n;
     }
 }
 
@@ -72,7 +80,7 @@ TEST_F(ReadDiskThread, ShortReadQueuesNothingAndNamesBothSizes)
 {
     const int shortReads = log_lines_with("err,readLocalDisk with size:1024,but wana size is:2048 (");
     reader->start();
-    reader->addReadRequest(30, 4); // two sectors past the end of the image
+    reader->addReadRequest(598, 4); // two sectors past the end of the image
     reader->addReadRequest(0, 0);  // nothing to read
     reader->addReadRequest(1, 1);  // served after the others
     ASSERT_TRUE(eventually([&] { return queue.size() == 1; }));

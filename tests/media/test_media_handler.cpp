@@ -5,7 +5,12 @@
 #include "protocol/frame.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace media_test;
 using socket_test::log_lines_with;
@@ -91,41 +96,99 @@ TEST_F(MediaHandler, ShortBodiesAreLoggedAndAnsweredWithoutReadingPastThem)
     EXPECT_TRUE(session->queue().isEmpty());
 }
 
-TEST_F(MediaHandler, CountZeroInstructionsQueueNothing)
+// The device answers each pak10 at the head as the send thread meets it: the requests of a
+// write longer than the window come in order, last flagged, never more than a window queued.
+TEST_F(MediaHandler, LongWriteIsRequestedAWindowAtATime)
 {
-    EXPECT_EQ(handle(instruction(2, 100, 0)), 0);
-    EXPECT_EQ(handle(instruction(1, 100, 0)), 0);
-    EXPECT_TRUE(session->queue().isEmpty());
-}
-
-TEST_F(MediaHandler, WriteInstructionQueuesOnePak10PerSectorLastFlagged)
-{
-    EXPECT_EQ(handle(instruction(2, 100, 3)), 0);
-    mt_queue<CQUEUE_MESSAGE> copy = session->queue();
-    ASSERT_EQ(copy.size(), 3);
-    for (std::uint16_t i = 0; i < 3; ++i) {
-        const CQUEUE_MESSAGE msg = copy.takeFirst();
-        EXPECT_EQ(msg.buffer[11], 0x0A);
-        EXPECT_EQ(read_be16(msg.buffer.get() + 13), i);
-        EXPECT_EQ(msg.flag, i == 2 ? 1 : 0);
+    constexpr std::uint16_t kCount = 300; // a window and a top-up
+    test_image image(kCount);
+    ASSERT_TRUE(session->map(image.path(), false));
+    session->queue().clear();
+    EXPECT_EQ(handle(instruction(2, 0, kCount)), 0);
+    for (std::uint16_t i = 0; i < kCount; ++i) {
+        ASSERT_LE(session->queue().size(), c_u_media_session::kPak10Window);
+        const CQUEUE_MESSAGE head = session->queue().first();
+        ASSERT_EQ(u_frame_type(head), kUTypePak10) << i;
+        ASSERT_EQ(read_be16(head.buffer.get() + 13), i);
+        ASSERT_EQ(head.flag, i + 1 == kCount ? 1 : 0) << i;
+        const bytes data = random_bytes(512, i);
+        EXPECT_EQ(handle(write_data(0, i, data)), 0);
+        image.write_model(i, data);
+        session->queue().takeFirst();
     }
+    EXPECT_EQ(queued_types(), (std::vector<std::uint8_t>{0x08})); // the next pak_ask
+    EXPECT_EQ(image.file_hash(), image.model_hash());
 }
 
-TEST_F(MediaHandler, NothingToDoWhileUnmappedLeavesIdleClear)
+namespace {
+
+struct hostile_case {
+    const char *name;
+    bool mapped;
+    std::vector<bytes> instructions;
+    int pak10s;       // queued for them
+    const char *line; // logged once
+    bool idle;        // the idle re-ask keeps polling
+};
+
+std::ostream &operator<<(std::ostream &out, const hostile_case &c)
 {
-    EXPECT_EQ(handle(instruction(0, 0, 0)), 0);
-    EXPECT_FALSE(session->is_idle());
-    for (int i = 0; i < 20; ++i)
-        session->ask_tick();
-    EXPECT_TRUE(session->queue().isEmpty());
+    return out << c.name;
+}
+std::string case_name(const ::testing::TestParamInfo<hostile_case> &info)
+{
+    return info.param.name;
 }
 
-TEST_F(MediaHandler, ReadInstructionWithoutReaderStillCountsForProgress)
+constexpr std::uint32_t kDiskSectors = 70000;
+const bytes kRead = MediaHandler::instruction(1, 0, 65535);
+const bytes kWrite = MediaHandler::instruction(2, 0, 65535);
+
+struct HostileInstructions : MediaHandler, ::testing::WithParamInterface<hostile_case> {};
+
+} // namespace
+
+// Instructions a device may send but should not: what the viewer holds stays bounded, and
+// each kind of fault costs one log line.
+TEST_P(HostileInstructions, QueueNothingBeyondTheWindowAndLogOnce)
 {
-    EXPECT_EQ(handle(instruction(1, 0, 120)), 0);
-    EXPECT_EQ(session->read_sectors(), 120);
-    EXPECT_TRUE(session->queue().isEmpty());
+    const hostile_case &c = GetParam();
+    QTemporaryDir dir;
+    QFile sparse(dir.filePath("disk.img"));
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize(qint64{kDiskSectors} * 512));
+    sparse.close();
+    ASSERT_TRUE(!c.mapped || session->map(sparse.fileName(), false));
+    session->queue().clear();
+    const int lines = log_lines_with(c.line);
+    const int all = log_lines_with("");
+    for (const bytes &body : c.instructions)
+        EXPECT_EQ(handle(body), 0);
+    const std::vector<std::uint8_t> types = queued_types();
+    EXPECT_EQ(std::count(types.begin(), types.end(), kUTypePak10), c.pak10s);
+    EXPECT_EQ(log_lines_with(c.line), lines + 1);
+    EXPECT_LE(log_lines_with(""), all + 5);
+    EXPECT_EQ(session->is_idle(), c.idle);
+    EXPECT_EQ(session->read_sectors(), c.mapped && c.instructions[0] == kRead ? 65535 : 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    MediaHandler, HostileInstructions,
+    ::testing::Values(
+        hostile_case{"Unmapped", false, {kRead, kWrite, kRead, MediaHandler::instruction(0, 0, 0)},
+                     0, "media instructions ignored while no disk is mapped (", false},
+        hostile_case{"ReadPastTheEnd", true, {MediaHandler::instruction(1, kDiskSectors - 8, 9)},
+                     0, "media instruction refused (mode 1, start 69992, count 9)", true},
+        hostile_case{"WritePastTheEnd", true, {MediaHandler::instruction(2, 10000, 65535)},
+                     0, "media instruction refused (mode 2, start 10000, count 65535)", true},
+        hostile_case{"WriteOfNothing", true, {MediaHandler::instruction(2, 0, 0)},
+                     0, "media instruction refused (mode 2, start 0, count 0)", true},
+        hostile_case{"WhileAWriteRuns", true, {kWrite, kWrite, kRead, MediaHandler::instruction(0, 0, 0)},
+                     c_u_media_session::kPak10Window, "unsolicited media instruction ignored", false},
+        hostile_case{"WhileAReadRuns", true, {kRead, kWrite, kRead},
+                     0, "unsolicited media instruction ignored", false},
+        hostile_case{"WhileIdle", true, {MediaHandler::instruction(0, 0, 0), kWrite, kRead},
+                     0, "unsolicited media instruction ignored", true}),
+    case_name);
 
 TEST_F(MediaHandler, ReadDataAnswers)
 {
@@ -152,19 +215,6 @@ TEST_F(MediaHandler, WriteDataWithNoDriveOpenIsAPositioningFailure)
     EXPECT_EQ(log_lines_with("pak10 ack,writeDisk_setPoint err ("), lines + 1);
 }
 
-TEST_F(MediaHandler, LastWriteDataQueuesExactlyOnePakAskBehindIt)
-{
-    test_image image(8);
-    ASSERT_TRUE(session->map(image.path(), false));
-    session->queue().clear();
-    session->queue().append(make_u_pak10(1, 0, true));
-    const bytes data = random_bytes(512, 42);
-    EXPECT_EQ(handle(write_data(6, 0, data)), 0);
-    EXPECT_EQ(queued_types(), (std::vector<std::uint8_t>{0x0A, 0x08}));
-    image.write_model(6, data);
-    EXPECT_EQ(image.file_hash(), image.model_hash());
-}
-
 TEST_F(MediaHandler, WriteDataIsKeptOffTheDiskUnlessItAnswersAPak10)
 {
     test_image image(8);
@@ -180,40 +230,28 @@ TEST_F(MediaHandler, WriteDataIsKeptOffTheDiskUnlessItAnswersAPak10)
     EXPECT_EQ(image.file_hash(), before);
 }
 
+// The figures the window shows; its own test covers the plain cases.
 TEST_F(MediaHandler, ProgressFollowsReadsAndCompletesAfterFiveQuietSeconds)
 {
     test_image image(8);
     ASSERT_TRUE(session->map(image.path(), false));
-    session->request_read(0, 15000);
-    EXPECT_EQ(session->progress(), 50);
-    EXPECT_TRUE(session->progress_tick());
-    clock.advance(std::chrono::milliseconds(2500));
-    session->request_read(0, 14700); // 29700 of 30000: 99 shows as 100, not yet complete
+    session->request_read(0, 29700); // 99 of 100 shows as 100, not yet complete
     EXPECT_EQ(session->progress(), 100);
-    EXPECT_FALSE(session->progress_done());
-    EXPECT_EQ(session->seconds_since_map(), 2);
-    clock.advance(std::chrono::milliseconds(4999));
-    EXPECT_TRUE(session->progress_tick());
-    EXPECT_FALSE(session->progress_done());
-    session->request_read(0, 300);
-    EXPECT_TRUE(session->progress_done());
-    EXPECT_TRUE(session->progress_tick()); // the completion is shown once...
-    EXPECT_FALSE(session->progress_tick()); // ...then nothing changes
-    session->request_read(0, 100);
-    EXPECT_EQ(session->read_sectors(), 30000); // reads after completion are not counted
-
-    session->unmap();
-    ASSERT_TRUE(session->map(image.path(), false));
-    EXPECT_EQ(session->progress(), 0);
-    EXPECT_EQ(session->seconds_since_map(), 0);
-    session->request_read(0, 10);
     clock.advance(std::chrono::milliseconds(5000));
+    EXPECT_EQ(session->seconds_since_map(), 5);
     EXPECT_TRUE(session->progress_tick());
     EXPECT_FALSE(session->progress_done()); // not more than 5000 ms yet
     clock.advance(std::chrono::milliseconds(1));
     EXPECT_TRUE(session->progress_tick());
     EXPECT_TRUE(session->progress_done());
-    EXPECT_EQ(session->progress(), 100);
+    EXPECT_FALSE(session->progress_tick()); // the completion was shown once: nothing changes
+    session->request_read(0, 300);
+    EXPECT_EQ(session->read_sectors(), 29700); // reads after completion are not counted
+    session->unmap();
+    ASSERT_TRUE(session->map(image.path(), false));
+    EXPECT_EQ(session->progress(), 0);
+    session->request_read(0, 30000); // complete at once
+    EXPECT_TRUE(session->progress_done());
 }
 
 TEST_F(MediaHandler, MapOfASourceThatDoesNotOpenChangesNothing)

@@ -63,29 +63,6 @@ TEST(MediaChannel, FactoryBuildsTheMediaPair)
     EXPECT_TRUE(session.channel() && session.channel()->valid());
 }
 
-TEST_F(MediaSession, ReadInstructionSendsExactlyTheSectorsAsked)
-{
-    EXPECT_EQ(device.frames()[0].body(), (bytes{0x32, 0, 0, 0, 7}));
-    device.push_instruction({1, 5, 3});
-    ASSERT_TRUE(session->map(image.path(), false));
-    ASSERT_TRUE(device.wait_count(0x08, 2)); // the answer to the last sector asks again
-    const auto frames = device.frames();
-    ASSERT_EQ(frames.size(), 8u);
-    EXPECT_EQ(frames[1].body(), map_body(0x00, 0));
-    EXPECT_EQ(frames[2].body(), map_body(0x01, 64));
-    EXPECT_EQ(frames[3].type(), 0x08);
-    for (std::uint16_t i = 0; i < 3; ++i) {
-        const bytes body = frames[4 + i].body();
-        ASSERT_EQ(body.size(), 520u);
-        EXPECT_EQ(body[0], 0x09);
-        EXPECT_EQ(be32(body, 2), 5u);
-        EXPECT_EQ(be16(body, 6), i);
-        EXPECT_EQ(bytes(body.begin() + 8, body.end()), image.sector(5 + i)) << "sector " << i;
-    }
-    EXPECT_EQ(frames[7].type(), 0x08);
-    EXPECT_EQ(session->read_sectors(), 3);
-}
-
 TEST_F(MediaSession, WriteInstructionsLeaveTheImageEqualToTheModel)
 {
     device.set_write_source(write_data);

@@ -126,22 +126,6 @@ TEST_F(SimMedia, RemoteComputerRecognisesTheImageAndItsWritesLandInIt)
         << sim->command("sector 101");
 }
 
-TEST_F(SimMedia, ReadOnlyMappingIsAnnouncedAndTheImageStaysUnchanged)
-{
-    const QByteArray before = [&] {
-        QFile file(image);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
-    map(true);
-    ASSERT_TRUE(wait_media({"mapped=1", "ro=1", "idle=1", "fs=FAT32"})) << media();
-    EXPECT_TRUE(has(sim->command("write 100 1 ff"), "err")); // the device refuses it itself
-    dialog->findChild<QPushButton *>("unmapButton")->click();
-    ASSERT_TRUE(wait_media({"mapped=0"})) << media();
-    QFile file(image);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), before);
-}
-
 namespace {
 
 struct sector_record {

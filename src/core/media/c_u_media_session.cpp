@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <mutex>
@@ -22,6 +23,8 @@ namespace {
 constexpr int kConnectTimeoutMs = 2000;
 constexpr std::uint8_t kUnit = 1;
 constexpr std::uint8_t kOk = c_abs_net_handler::kHandled;
+constexpr std::uint8_t kModeRead = 1;
+constexpr std::uint8_t kModeWrite = 2;
 
 } // namespace
 
@@ -119,7 +122,9 @@ bool c_u_media_session::map(const QString &source, bool readOnly)
     {
         QMutexLocker lock(&m_stateLock);
         m_disk = disk;
+        m_batch = {};
     }
+    m_unsolicitedNoted = false;
     if (!disk->openDisk(source, readOnly) || !disk->isOpen()) {
         TLOG_ERROR << "err onMap_openLocalDisk " << source;
         return false;
@@ -170,11 +175,15 @@ void c_u_media_session::unmap()
 {
     stop_reader();
     {
-        // Under the wait object's mutex, so that the send thread never takes the unmap
+        // Under the state lock, so that no window of the batch is topped up after the clear;
+        // under the wait object's mutex, so that the send thread never takes the unmap
         // queued below for the frame whose answer it was waiting for.
+        QMutexLocker state(&m_stateLock);
+        m_batch = {};
         std::lock_guard lock(m_waitObject->mutex);
         m_queue.clear();
     }
+    m_unmappedNoted = false;
     const std::shared_ptr<c_read_write_disk_sector_win> mapped = disk();
     m_queue.append(make_u_map_pak(kUnit, 0x00, mapped ? mapped->sectorCount() : 0));
     if (mapped)
@@ -287,6 +296,16 @@ std::uint8_t c_u_media_session::HandleMsg(c_socket_thread * /*sender*/, const st
                                           std::uint32_t /*lengthField*/,
                                           std::uint32_t bodyLength)
 {
+    const std::uint8_t result = dispatch(body, bodyLength);
+    // After every message, not only after the batch's own answers: a frame that answers
+    // something else still makes the send thread drop the head, and the batch must not run
+    // dry because of it.
+    refill_window();
+    return result;
+}
+
+std::uint8_t c_u_media_session::dispatch(const std::uint8_t *body, std::uint32_t bodyLength)
+{
     if (body == nullptr || bodyLength == 0) {
         TLOG_ERROR << "short media message, length=" << bodyLength;
         return kHandled;
@@ -323,29 +342,90 @@ std::uint8_t c_u_media_session::HandleMsg(c_socket_thread * /*sender*/, const st
     }
 }
 
+c_u_media_session::verdict c_u_media_session::admit(std::uint8_t mode, std::uint32_t start,
+                                                    std::uint32_t count)
+{
+    const bool transfer = mode == kModeRead || mode == kModeWrite;
+    QMutexLocker lock(&m_stateLock);
+    if (!m_mapped || !m_disk) {
+        if (transfer && !m_unmappedNoted.exchange(true))
+            TLOG_WARN << "media instructions ignored while no disk is mapped";
+        return verdict::ignore;
+    }
+    if (m_batch.mode != 0 || m_idle) {
+        if (!m_unsolicitedNoted.exchange(true))
+            TLOG_WARN << "unsolicited media instruction ignored (mode " << mode << ", start "
+                      << start << ", count " << count << "): it answers no pak_ask";
+        return verdict::ignore;
+    }
+    if (!transfer) {
+        TLOG_INFO << "ask ack= I want nothing";
+        return verdict::nothing;
+    }
+    const std::uint64_t sectors = m_disk->sectorCount();
+    if (count == 0 || std::uint64_t{start} + count > sectors) {
+        TLOG_ERROR << "media instruction refused (mode " << mode << ", start " << start
+                   << ", count " << count << "): the disk has " << sectors << " sectors";
+        return verdict::nothing;
+    }
+    m_batch = {mode, start, count, 0};
+    m_unsolicitedNoted = false;
+    return verdict::serve;
+}
+
 std::uint8_t c_u_media_session::handle_instruction(const std::uint8_t *body)
 {
     const std::uint8_t mode = body[1];
     const std::uint32_t start = read_be32(body + 2);
     const std::uint16_t count = read_be16(body + 6);
-    if (mode == 1) {
+    switch (admit(mode, start, count)) {
+    case verdict::ignore:
+        return kHandled;
+    case verdict::nothing:
+        m_unsolicitedNoted = false;
+        m_idle = true;
+        return kHandled;
+    case verdict::serve:
+        break;
+    }
+    if (mode == kModeRead) {
         TLOG_INFO << "ask ack= I want to read:" << count << " from " << start;
         request_read(start, count);
-        return kHandled;
-    }
-    if (mode == 2) {
+    } else {
+        // The pak10 requests follow from refill_window, a window at a time.
         TLOG_INFO << "xxx ask ack write,start=" << start << ",count=" << count;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            m_queue.append(make_u_pak10(kUnit, static_cast<std::uint16_t>(i), i + 1 == count));
-            TLOG_INFO << "xxx enque pak10,offset=" << i << ",count=" << count;
-        }
-        return kHandled;
     }
-    if (!m_mapped)
-        return kHandled;
-    TLOG_INFO << "ask ack= I want nothing";
-    m_idle = true;
     return kHandled;
+}
+
+void c_u_media_session::end_batch()
+{
+    {
+        QMutexLocker lock(&m_stateLock);
+        m_batch = {};
+    }
+    m_unsolicitedNoted = false;
+    enqueue_request_status();
+}
+
+void c_u_media_session::refill_window()
+{
+    QMutexLocker lock(&m_stateLock);
+    if (m_batch.mode == kModeRead && m_reader)
+        m_reader->queue_shrunk();
+    if (m_batch.mode != kModeWrite || m_batch.queued >= m_batch.count)
+        return;
+    const int held = m_queue.size();
+    if (held > kPak10LowWater)
+        return;
+    const std::uint32_t from = m_batch.queued;
+    const std::uint32_t n =
+        std::min(m_batch.count - from, static_cast<std::uint32_t>(kPak10Window - held));
+    for (std::uint32_t i = from; i < from + n; ++i)
+        m_queue.append(make_u_pak10(kUnit, static_cast<std::uint16_t>(i), i + 1 == m_batch.count));
+    m_batch.queued += n;
+    TLOG_INFO << "xxx enque pak10,offset=" << from << ".." << from + n - 1 << ",count="
+              << m_batch.count;
 }
 
 std::uint8_t c_u_media_session::handle_read_answer(const std::uint8_t *body)
@@ -354,7 +434,7 @@ std::uint8_t c_u_media_session::handle_read_answer(const std::uint8_t *body)
         // The head is still the pak_readData this answers (the send thread drops it later).
         CQUEUE_MESSAGE head;
         if (m_queue.copyFirst(head) && head.flag != 0)
-            enqueue_request_status();
+            end_batch();
         TLOG_INFO << "readDisk_ack_ok";
         return kHandled;
     }
@@ -382,24 +462,32 @@ std::uint8_t c_u_media_session::handle_write_data(const std::uint8_t *body,
     if (!hasHead || head.flag == 0)
         return kHandled;
     TLOG_INFO << "is last pak will resend";
-    enqueue_request_status();
+    end_batch();
     return kHandled;
 }
 
 void c_u_media_session::write_sector(std::uint32_t start, std::uint16_t index,
                                      const std::uint8_t *data, bool headIsPak10)
 {
-    const std::shared_ptr<c_read_write_disk_sector_win> target = disk();
+    std::shared_ptr<c_read_write_disk_sector_win> target;
+    bool inBatch = false;
     // start + index must not wrap round to the first sectors of the disk.
     const std::uint64_t sector = std::uint64_t{start} + index;
+    {
+        QMutexLocker lock(&m_stateLock);
+        target = m_disk;
+        inBatch = m_batch.mode == kModeWrite && sector >= m_batch.start &&
+                  sector < std::uint64_t{m_batch.start} + m_batch.count;
+    }
     if (!target || sector > std::numeric_limits<std::uint32_t>::max() ||
         !target->setPoint(static_cast<std::uint32_t>(sector))) {
         TLOG_ERROR << "pak10 ack,writeDisk_setPoint err";
         return;
     }
     // Data that answers no pak10 of this mapping (the queue was emptied by an unmap, and
-    // perhaps refilled by the next map) must not reach the disk now mapped.
-    if (!headIsPak10) {
+    // perhaps refilled by the next map), or that names a sector outside the write it
+    // answers, must not reach the disk.
+    if (!headIsPak10 || !inBatch) {
         TLOG_ERROR << "pak10 ack without a pending pak10 request, sector " << sector
                    << " not written";
         return;

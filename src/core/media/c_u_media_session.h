@@ -40,6 +40,25 @@ struct u_media_settings {
 // disk with its reader, the idle re-ask and the progress figures. The window forwards its
 // slots and timers here and shows the figures.
 //
+// Instructions (the device's answers to pak_ask) and what the session holds for them. The
+// exchange is stop-and-wait, so a device has one instruction in progress at most; the
+// session trusts nothing beyond that:
+//  - while nothing is mapped, every instruction is ignored (one log line per unmapped
+//    period); no pak_ask goes out then, so none is owed an answer;
+//  - an instruction that answers no pak_ask (one arrives while a read or write batch is in
+//    progress, or while idle after "nothing to do") is ignored, logged once per batch or
+//    idle period;
+//  - a read or write of 0 sectors, or one whose start + count reaches past the mapped
+//    disk's sector count, is taken as "nothing to do" (the refusal logged once): nothing is
+//    read, written or queued for it, and the idle re-ask keeps the polling going;
+//  - a batch's messages are queued a window at a time, so the queue never holds more than
+//    a few hundred frames: the reader reads and queues read data in windows
+//    (c_read_disk_thread), and pak10 requests are topped up to kPak10Window whenever the
+//    queue has fallen to kPak10LowWater as device messages arrive. The frames on the wire,
+//    their order and their last-of-batch flags are those of the whole batch built at once.
+//  - write data is written only when it answers a pak10 at the head of the queue and names
+//    a sector of the write batch in progress.
+//
 // Threads: construction, open_channel, map, unmap, the *_tick calls, the drive list and
 // destruction run on the GUI thread; HandleMsg and request_read on the media receive thread.
 // The figures read by the GUI thread are atomics.
@@ -50,6 +69,9 @@ public:
     static constexpr int kProgressSectors = 30000;
     static constexpr std::chrono::milliseconds kProgressIdle{5000};
     static constexpr int kIdleTicks = 10; // re-ask after more than this many ask ticks
+    // pak10 requests queued at most, and the queue length at which more are added.
+    static constexpr int kPak10Window = 256;
+    static constexpr int kPak10LowWater = 64;
 
     explicit c_u_media_session(settings config = {});
     // shutdown().
@@ -113,6 +135,19 @@ public:
 private:
     class handler_proxy;
 
+    // The read or write instruction being served (guarded by m_stateLock).
+    struct batch {
+        std::uint8_t mode = 0; // 0 none, 1 read, 2 write
+        std::uint32_t start = 0;
+        std::uint32_t count = 0;
+        std::uint32_t queued = 0; // pak10 requests queued so far
+    };
+    enum class verdict { ignore, nothing, serve };
+
+    std::uint8_t dispatch(const std::uint8_t *body, std::uint32_t bodyLength);
+    verdict admit(std::uint8_t mode, std::uint32_t start, std::uint32_t count);
+    void end_batch();
+    void refill_window();
     std::uint8_t handle_instruction(const std::uint8_t *body);
     std::uint8_t handle_read_answer(const std::uint8_t *body);
     std::uint8_t handle_write_data(const std::uint8_t *body, std::uint32_t length);
@@ -132,6 +167,9 @@ private:
     mutable QMutex m_stateLock; // guards m_disk and m_reader against the receive thread
     std::shared_ptr<c_read_write_disk_sector_win> m_disk;
     std::shared_ptr<c_read_disk_thread> m_reader;
+    batch m_batch;
+    std::atomic<bool> m_unmappedNoted{false};    // ignored instructions logged this period
+    std::atomic<bool> m_unsolicitedNoted{false}; // logged for this batch or idle period
 
     drive_list m_drives;
     QStringList m_images;

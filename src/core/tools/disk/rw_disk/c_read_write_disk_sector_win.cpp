@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <limits>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/file.h>
@@ -77,6 +78,18 @@ bool c_read_write_disk_sector_win::openDisk(const QString &source, bool readOnly
                           : openImageFile(source, readOnly, opened);
     if (!ok)
         return false;
+    // The device learns the disk's size as a 32-bit sector count: a larger disk would be
+    // announced with a wrapped, far smaller count.
+    const std::uint64_t sectors = opened.sizeBytes / kSector;
+    if (sectors > std::numeric_limits<std::uint32_t>::max()) {
+        TLOG_ERROR << "disk too large to map: " << source << " holds " << sectors
+                   << " sectors, at most " << std::numeric_limits<std::uint32_t>::max()
+                   << " can be announced";
+        opened.fd.reset();
+        if (block)
+            rescanPartitions(opened.wholeDisk);
+        return false;
+    }
 
     std::unique_lock lock(m_lock);
     m_fd = std::move(opened.fd);

@@ -35,8 +35,9 @@ public:
     // permission, a write-protected card) is opened read-only as well (see isReadOnly).
     // False, with one of the log lines "open disk failed!", "IOCTL_STORAGE_GET_DEVICE_NUMBER
     // failed!", "FSCTL_LOCK_VOLUME failed!" (mounted and busy, claimed or locked by another
-    // program), "open phyHandle failed!" or "IOCTL_DISK_GET_LENGTH_INFO failed!", leaves the
-    // object Closed with nothing held.
+    // program), "open phyHandle failed!", "IOCTL_DISK_GET_LENGTH_INFO failed!" or "disk too
+    // large to map" (its sector count does not fit the 32 bits the device is told), leaves
+    // the object Closed with nothing held.
     bool openDisk(const QString &source, bool readOnly = false);
     // Releases everything; harmless when nothing is open. Always true.
     bool closeDisk();
@@ -65,7 +66,7 @@ public:
     bool writeDiskAt(std::uint32_t sector, const std::uint8_t *buffer, std::uint32_t length,
                      std::uint32_t &bytesWritten);
 
-    // Disk length / 512, low 32 bits kept.
+    // Disk length / 512 (openDisk refuses a disk whose count does not fit 32 bits).
     std::uint32_t sectorCount() const { return m_sectorCount.load(); }
     std::uint32_t curSector() const { return m_curSector.load(); }
     std::uint64_t sizeBytes() const { return m_sizeBytes.load(); }
