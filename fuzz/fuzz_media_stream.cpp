@@ -109,9 +109,12 @@ struct media_channel {
         receiver = std::make_unique<media_receiver>(nullptr, handler, &session->queue());
     }
 
-    // Each input starts from the same image and an empty queue.
+    // Each input starts from the same image, a fresh mapping (no instruction in progress)
+    // and an empty queue.
     void reset()
     {
+        session->unmap();
+        FUZZ_CHECK(session->map(path, false));
         session->queue().clear();
         if (read_image(fd) != baseline)
             FUZZ_CHECK(pwrite(fd, baseline.data(), baseline.size(), 0) ==

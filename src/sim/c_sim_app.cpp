@@ -59,6 +59,7 @@ void start_logging(const c_sim_options &options)
                           : beside + "/";
     }
     config.display = options.verbose; // standard output carries the launch text and replies
+    config.consoleLevel = LOG_LEVEL_TRACE;
     config.enabled = true;
     manager->setLogger(ILogManager::kMainLogger, "Main", config);
     manager->start();

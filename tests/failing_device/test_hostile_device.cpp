@@ -98,7 +98,7 @@ protected:
 } // namespace
 
 INSTANTIATE_TEST_SUITE_P(Flood, HostileDevice, ::testing::ValuesIn(kCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &row) { return std::string(row.param.name); });
 
 TEST_P(HostileDevice, HoldsItsMemoryAndLogAndKeepsServing)
 {
@@ -121,8 +121,12 @@ TEST_P(HostileDevice, HoldsItsMemoryAndLogAndKeepsServing)
     ASSERT_TRUE(wait_flood_read(c.channel)) << log_text().substr(logBefore, 4000);
     EXPECT_TRUE(wait_new_pictures(2)) << "the picture froze";
 
-    EXPECT_LT(resident_kib() - before, kMemoryBoundKiB);
-    EXPECT_LT(log_text().size() - logBefore, kLogBoundBytes);
+    const long grown = resident_kib() - before;
+    const std::size_t logged = log_text().size() - logBefore;
+    RecordProperty("memory_growth_kib", static_cast<int>(grown));
+    RecordProperty("log_growth_bytes", static_cast<int>(logged));
+    EXPECT_LT(grown, kMemoryBoundKiB);
+    EXPECT_LT(logged, kLogBoundBytes);
     EXPECT_EQ(align_reports(), alignments) << "the device moved the pointer";
     expect_stall_and_close_bounds();
     EXPECT_EQ(image_contents(), m_original);

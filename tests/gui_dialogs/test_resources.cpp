@@ -52,23 +52,6 @@ TEST_F(Resources, EveryIconNameHoldsAnImageOfItsSize)
     }
 }
 
-TEST_F(Resources, CrossCursorIsCentredOnItsHotSpot)
-{
-    const QImage cross(":/image/Resources/cross.png");
-    ASSERT_EQ(cross.size(), QSize(32, 32));
-    // White lines in black borders, so the cursor shows on any picture; the hot spot (16, 16)
-    // is the white centre pixel and the four arms mirror each other around it.
-    EXPECT_EQ(cross.pixel(16, 16), qRgba(255, 255, 255, 255));
-    EXPECT_EQ(cross.pixel(15, 16), qRgba(0, 0, 0, 255));
-    EXPECT_EQ(cross.pixel(16, 14), qRgba(0, 0, 0, 0));
-    for (int d = 4; d <= 13; ++d) {
-        EXPECT_EQ(cross.pixel(16 - d, 16), qRgba(255, 255, 255, 255)) << d;
-        EXPECT_EQ(cross.pixel(16 + d, 16), qRgba(255, 255, 255, 255)) << d;
-        EXPECT_EQ(cross.pixel(16, 16 - d), qRgba(255, 255, 255, 255)) << d;
-        EXPECT_EQ(cross.pixel(16, 16 + d), qRgba(255, 255, 255, 255)) << d;
-    }
-}
-
 TEST_F(Resources, StyleSheetParsesWithoutWarnings)
 {
     QFile file(":/qss/H264Video");

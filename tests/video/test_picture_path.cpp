@@ -114,22 +114,6 @@ TEST_F(PicturePath, NothingIsShownBeforeAFirstPicture)
     EXPECT_EQ(shown.size(), 1u);
 }
 
-TEST_F(PicturePath, CorruptPictureShowsNothingAndTheNextOneShows)
-{
-    const auto stream = encode_pictures(2, 320, 240);
-    feed(video_body(1, stream[0]));
-    std::mt19937 random(3);
-    std::vector<std::uint8_t> garbage(4000);
-    for (auto &b : garbage)
-        b = std::uint8_t(random());
-    feed(video_body(1, garbage));
-    EXPECT_EQ(shown.size(), 1u);
-    EXPECT_EQ(path.statistics().decodeErrors, 1u);
-    feed(video_body(1, stream[1]));
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_TRUE(same_pixels(shown[1], decoded(stream)));
-}
-
 TEST_F(PicturePath, OversizePictureIsDroppedWithItsRemainingFragments)
 {
     constexpr std::uint32_t kLimit = c_video_picture_path::kAssemblerCapacity;
