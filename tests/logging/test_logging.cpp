@@ -142,6 +142,22 @@ INSTANTIATE_TEST_SUITE_P(Lines, Flood,
                          ::testing::Values(flood{false, 3, "LOG_ERROR ... repeated 99997 times \r\n"},
                                            flood{true, 100, "LOG_ERROR ... 99900 lines suppressed ( b.cpp ) : 7 \r\n"}));
 
+// Tests and the launcher re-point a running logger while other threads log and read its
+// settings; a reader must see one whole setting, never one being replaced (TSan checks).
+TEST_F(ManagerFixture, SettingsReadWhileAnotherThreadReplacesThem)
+{
+    start();
+    std::jthread writer([this] {
+        for (int i = 0; i < 500; ++i) {
+            LoggerConfig config = manager.logger(0);
+            config.display = !config.display;
+            manager.setLogger(0, "Main", config);
+        }
+    });
+    for (int i = 0; i < 500; ++i)
+        ASSERT_EQ(manager.logger(0).name, "tess");
+}
+
 TEST(LogMacro, BuildsNothingWhileTheManagerIsStopped)
 {
     int evaluated = 0;

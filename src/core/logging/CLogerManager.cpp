@@ -128,6 +128,7 @@ LoggerConfig CLogerManager::logger(int id) const
     if (id < 0 || id >= kMaxLoggers)
         return {};
     const Logger &logger = m_loggers[static_cast<std::size_t>(id)];
+    std::lock_guard lock(m_fileLock);
     LoggerConfig config = logger.config;
     config.enabled = logger.enabled;
     return config;
@@ -321,13 +322,13 @@ void CLogerManager::run()
     pushLine(kMainLogger, LOG_LEVEL_ALARM,
              "-----------------  quill thread started!   ----------------------------");
     for (int id = 0; id < kMaxLoggers; ++id) {
-        const Logger &logger = m_loggers[static_cast<std::size_t>(id)];
-        if (!logger.enabled)
+        // A copy: setLogger may swap the settings from another thread meanwhile.
+        const LoggerConfig config = logger(id);
+        if (!config.enabled)
             continue;
         LogStream text;
-        text << "logger id=" << id << " path=" << logger.config.path
-             << " name=" << logger.config.name << " level=" << logger.level.load()
-             << " display=" << (logger.config.display ? 1 : 0);
+        text << "logger id=" << id << " path=" << config.path << " name=" << config.name
+             << " level=" << config.level << " display=" << (config.display ? 1 : 0);
         pushLine(kMainLogger, LOG_LEVEL_ALARM, text.c_str());
     }
     m_started.release();

@@ -53,7 +53,9 @@ public:
     void stop() override;
 
     // Configure before start(); an id outside 0..9 is refused.
+    // Any thread, also while running: settings are swapped under the file lock.
     bool setLogger(int id, const std::string &key, const LoggerConfig &config);
+    // A copy of a logger's settings, taken under the file lock; any thread.
     LoggerConfig logger(int id) const;
     // Time source for lines and file names (the system clock unless a test replaces it).
     void setClock(Clock clock) { m_clock = std::move(clock); }
@@ -96,7 +98,7 @@ private:
     std::map<std::string, int> m_keys;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stopRequested{false};
-    std::mutex m_fileLock;
+    mutable std::mutex m_fileLock; // guards every Logger's config and file state
     std::mutex m_consoleLock;
     std::vector<c_log_flood_guard::summary> m_heldBack; // reused under the file lock
     QSemaphore m_started;
