@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 using namespace media_test;
 using socket_test::log_lines_with;
@@ -208,11 +209,23 @@ TEST_F(MediaHandler, ReadDataAnswers)
     EXPECT_EQ(log_lines_with("err readDisk_ack_err, pack type: 0,pack result: 0 ("), 1);
 }
 
-TEST_F(MediaHandler, WriteDataWithNoDriveOpenIsAPositioningFailure)
+// Never mapped, a map whose source would not open, a mapping that has ended: no disk to
+// write to, and the line says so rather than blaming the positioning.
+TEST_F(MediaHandler, WriteDataWithNothingMappedIsRefusedPlainly)
 {
-    const int lines = log_lines_with("pak10 ack,writeDisk_setPoint err (");
-    EXPECT_EQ(handle(write_data(4, 0, bytes(512, 3))), 0);
-    EXPECT_EQ(log_lines_with("pak10 ack,writeDisk_setPoint err ("), lines + 1);
+    test_image image(8);
+    const std::function<void()> states[] = {
+        [] {},
+        [&] { EXPECT_FALSE(session->map(image.path() + ".missing", false)); },
+        [&] { ASSERT_TRUE(session->map(image.path(), false)); session->unmap(); }};
+    const int positioning = log_lines_with("writeDisk_setPoint err");
+    for (const auto &reach : states) {
+        reach();
+        const int refused = log_lines_with("pak10 ack with no disk mapped, sector 4 refused (");
+        EXPECT_EQ(handle(write_data(4, 0, bytes(512, 3))), 0);
+        EXPECT_EQ(log_lines_with("pak10 ack with no disk mapped, sector 4 refused ("), refused + 1);
+    }
+    EXPECT_EQ(log_lines_with("writeDisk_setPoint err"), positioning);
 }
 
 TEST_F(MediaHandler, WriteDataIsKeptOffTheDiskUnlessItAnswersAPak10)

@@ -174,6 +174,7 @@ TEST_F(MediaSession, UnmapMidBatchEmptiesTheQueueAndSendsTheUnmap)
     device.push_instruction({1, 0, 40});
     ASSERT_TRUE(session->map(image.path(), false));
     ASSERT_TRUE(device.wait_count(0x09, 3));
+    const auto disk = session->disk();
     session->unmap();
     EXPECT_EQ(session->queue().size(), 1); // the unmap, behind nothing
     device.release_reads();
@@ -182,7 +183,8 @@ TEST_F(MediaSession, UnmapMidBatchEmptiesTheQueueAndSendsTheUnmap)
     EXPECT_EQ(frames.back().body(), map_body(0x00, 64));
     EXPECT_EQ(device.frames_of(0x09).size(), 3u);
     EXPECT_TRUE(eventually([&] { return session->queue().isEmpty(); }));
-    EXPECT_FALSE(session->disk()->isOpen());
+    EXPECT_FALSE(disk->isOpen());
+    EXPECT_EQ(session->disk(), nullptr);
 }
 
 TEST_F(MediaSession, DestructionSendsTheFinalUnmap)

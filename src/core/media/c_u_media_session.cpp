@@ -121,13 +121,17 @@ bool c_u_media_session::map(const QString &source, bool readOnly)
     disk->setInteractiveAuth(m_config.interactiveAuth);
     {
         QMutexLocker lock(&m_stateLock);
-        m_disk = disk;
         m_batch = {};
     }
     m_unsolicitedNoted = false;
     if (!disk->openDisk(source, readOnly) || !disk->isOpen()) {
         TLOG_ERROR << "err onMap_openLocalDisk " << source;
         return false;
+    }
+    // Published only once open: the receive thread takes a published disk as mapped.
+    {
+        QMutexLocker lock(&m_stateLock);
+        m_disk = disk;
     }
     auto reader = make_thread<c_read_disk_thread>(&m_queue, disk);
     reader->start(QThread::InheritPriority);
@@ -184,7 +188,12 @@ void c_u_media_session::unmap()
         m_queue.clear();
     }
     m_unmappedNoted = false;
-    const std::shared_ptr<c_read_write_disk_sector_win> mapped = disk();
+    std::shared_ptr<c_read_write_disk_sector_win> mapped;
+    {
+        QMutexLocker state(&m_stateLock);
+        mapped = std::move(m_disk);
+        m_disk.reset();
+    }
     m_queue.append(make_u_map_pak(kUnit, 0x00, mapped ? mapped->sectorCount() : 0));
     if (mapped)
         mapped->closeDisk();
@@ -479,7 +488,11 @@ void c_u_media_session::write_sector(std::uint32_t start, std::uint16_t index,
         inBatch = m_batch.mode == kModeWrite && sector >= m_batch.start &&
                   sector < std::uint64_t{m_batch.start} + m_batch.count;
     }
-    if (!target || sector > std::numeric_limits<std::uint32_t>::max() ||
+    if (!target) {
+        TLOG_ERROR << "pak10 ack with no disk mapped, sector " << sector << " refused";
+        return;
+    }
+    if (sector > std::numeric_limits<std::uint32_t>::max() ||
         !target->setPoint(static_cast<std::uint32_t>(sector))) {
         TLOG_ERROR << "pak10 ack,writeDisk_setPoint err";
         return;

@@ -130,6 +130,7 @@ public:
 
     mt_queue<CQUEUE_MESSAGE> &queue() { return m_queue; }
     const std::shared_ptr<SocketChannel> &channel() const { return m_channel; }
+    // The mapped disk, always open; null while nothing is mapped. Any thread.
     std::shared_ptr<c_read_write_disk_sector_win> disk() const;
 
 private:
