@@ -63,8 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     c_net_syncer syncer;
     syncer.set_outbound_key(kOutboundKey.data());
     c_key_translator translator;
-    c_km_session session(syncer, translator);
-    session.set_keys(kInboundKey, kOutboundKey);
+    c_km_session session({kInboundKey, kOutboundKey}, syncer, translator);
     checking_handler handler(session);
     km_receiver receiver(nullptr, kInboundKey);
     receiver.add_handler(&handler);

@@ -117,7 +117,6 @@ private:
 struct key_path {
     key_path()
     {
-        session.set_keys(kInbound, kOutbound);
         session.create_km_socket("127.0.0.1", peer.port());
         peer.accept_client();
         device = std::make_unique<device_thread>(peer);
@@ -142,7 +141,7 @@ struct key_path {
     bool ready = false;
     c_net_syncer syncer;
     c_key_translator translator;
-    c_km_session session{syncer, translator};
+    c_km_session session{{kInbound, kOutbound}, syncer, translator};
     std::unique_ptr<device_thread> device;
     mt_queue<CQUEUE_MESSAGE> mediaQueue;
     std::unique_ptr<c_socket_send_u> mediaSend;

@@ -12,6 +12,25 @@
 
 #include <QMessageBox>
 
+#include <algorithm>
+
+namespace {
+
+// The launch parameters name the keys from the device's side: it ciphers with
+// "desEncode", so the viewer deciphers with it.
+km_session_options km_options_of(const LaunchParams &launch)
+{
+    km_session_options options;
+    std::copy_n(launch.desEncodeKey.key, options.inboundKey.size(), options.inboundKey.begin());
+    std::copy_n(launch.desDecodeKey.key, options.outboundKey.size(), options.outboundKey.begin());
+    options.userID = launch.userID;
+    options.mouseMode = launch.mouseMode == 0 ? c_km_mouse::mode::relative
+                                              : c_km_mouse::mode::absolute;
+    return options;
+}
+
+} // namespace
+
 // Keyboard/mouse first (its failure ends the program), then the media dialog, which opens
 // the media channel whose send thread carries the keyboard/mouse frames, then video.
 bool H264Video::start_device_session()
@@ -27,7 +46,7 @@ bool H264Video::start_device_session()
 
 bool H264Video::open_km()
 {
-    m_km = std::make_unique<c_km_session>(*this, m_translator, this);
+    m_km = std::make_unique<c_km_session>(km_options_of(para), *this, m_translator, this);
     set_privilege_actions();
     m_capture = std::make_unique<c_input_capture>(*m_km, &m_translator, this, ui->label);
     connect(m_capture.get(), &c_input_capture::signal_mouse_show_changed, this, [this](bool shown) {

@@ -82,7 +82,7 @@ struct CaptureFixture : ::testing::Test {
     std::shared_ptr<c_tcp_sock> sock = std::make_shared<c_tcp_sock>();
     test_syncer syncer;
     c_key_translator translator;
-    c_km_session session{syncer, translator};
+    c_km_session session{{kInbound, kOutbound}, syncer, translator};
     QWidget window;
     screen_label *screen = new screen_label(&window);
     c_input_capture capture{session, &translator, &window, screen};

@@ -68,8 +68,6 @@ struct recording_handler : c_abs_net_handler {
 struct SessionFixture : ::testing::Test {
     void SetUp() override
     {
-        session.set_keys(kInbound, kOutbound);
-        session.set_user_id(1);
         recorder.session = &session;
         c_km_privilege::actions a;
         a.set_grab_icon = [this](bool canGrab) { icon = canGrab ? 1 : 0; };
@@ -105,7 +103,7 @@ struct SessionFixture : ::testing::Test {
     log_capture log;
     test_syncer syncer;
     c_key_translator translator;
-    c_km_session session{syncer, translator};
+    c_km_session session{{kInbound, kOutbound, 1}, syncer, translator};
     km_peer peer{kInbound, kOutbound};
     recording_handler recorder;
     std::vector<bytes> initial;
@@ -147,7 +145,7 @@ TEST(KmSession, AFailedConnectReportsFalse)
 {
     test_syncer syncer;
     c_key_translator translator;
-    c_km_session session(syncer, translator);
+    c_km_session session({}, syncer, translator);
     std::uint16_t port = 0;
     {
         km_peer gone(kInbound, kOutbound);

@@ -1,6 +1,5 @@
 #include "km/c_km_session.h"
 
-#include "launch/LaunchParams.h"
 #include "logging/log.h"
 #include "protocol/c_net_syncer.h"
 #include "protocol/km_frame.h"
@@ -12,22 +11,11 @@
 
 #include <algorithm>
 
-namespace {
-
-c_km_session::key_type key_of(const DesKey &key)
-{
-    c_km_session::key_type out{};
-    std::copy(key.key, key.key + out.size(), out.begin());
-    return out;
-}
-
-} // namespace
-
-c_km_session::c_km_session(c_net_syncer &syncer, c_key_translator &translator, QObject *parent)
-    : QObject(parent), m_syncer(syncer), m_inboundKey(key_of(para.desEncodeKey)),
-      m_outboundKey(key_of(para.desDecodeKey)), m_userID(para.userID), m_privilege(syncer),
-      m_mouse(syncer, translator,
-              para.mouseMode == 0 ? c_km_mouse::mode::relative : c_km_mouse::mode::absolute),
+c_km_session::c_km_session(const km_session_options &options, c_net_syncer &syncer,
+                           c_key_translator &translator, QObject *parent)
+    : QObject(parent), m_syncer(syncer), m_inboundKey(options.inboundKey),
+      m_outboundKey(options.outboundKey), m_userID(options.userID), m_privilege(syncer),
+      m_mouse(syncer, translator, options.mouseMode),
       m_request([this](std::int32_t code, std::int32_t value) {
           m_privilege.handle_request(code, value);
       })
@@ -49,12 +37,6 @@ c_km_session::c_km_session(c_net_syncer &syncer, c_key_translator &translator, Q
 c_km_session::~c_km_session()
 {
     stop();
-}
-
-void c_km_session::set_keys(const key_type &inbound, const key_type &outbound)
-{
-    m_inboundKey = inbound;
-    m_outboundKey = outbound;
 }
 
 void c_km_session::set_privilege_actions(c_km_privilege::actions actions)

@@ -21,6 +21,15 @@ class c_socket_recv_km1;
 class c_socket_thread;
 class c_tcp_sock;
 
+// What a keyboard/mouse session is configured with; the window fills it from the launch
+// parameters.
+struct km_session_options {
+    std::array<std::uint8_t, 8> inboundKey{};  // deciphers what the device sends
+    std::array<std::uint8_t, 8> outboundKey{}; // enciphers what the viewer sends
+    std::uint32_t userID = 0;                  // carried by the login
+    c_km_mouse::mode mouseMode = c_km_mouse::mode::relative;
+};
+
 // The keyboard/mouse session of the main window, free of widgets: the channel's socket and
 // receive thread, the handler of the device's answers (HandleKMData), the hand-over of
 // privilege notices to the main thread, the keep-alive, and the privilege, mouse and LED
@@ -39,14 +48,11 @@ public:
     // up) every 100 ms, and the socket is closed under it first.
     static constexpr int kStopWaitMs = 2000;
 
-    // Keys, user ID and mouse mode come from the launch parameters; `syncer` holds the
-    // outgoing list and `translator` the held buttons; both outlive the session.
-    c_km_session(c_net_syncer &syncer, c_key_translator &translator, QObject *parent = nullptr);
+    // `syncer` holds the outgoing list and `translator` the held buttons; both outlive the
+    // session.
+    c_km_session(const km_session_options &options, c_net_syncer &syncer,
+                 c_key_translator &translator, QObject *parent = nullptr);
     ~c_km_session() override;
-
-    // Before create_km_socket (tests, the simulator's peers).
-    void set_keys(const key_type &inbound, const key_type &outbound);
-    void set_user_id(std::uint32_t userID) { m_userID = userID; }
 
     // The window's part of the privilege. Sampling and alignment default to this session's
     // mouse when left unset.
@@ -111,9 +117,9 @@ private:
     void handle_km_message(const std::uint8_t *body, std::uint32_t length);
 
     c_net_syncer &m_syncer;
-    key_type m_inboundKey{};
-    key_type m_outboundKey{};
-    std::uint32_t m_userID = 0;
+    const key_type m_inboundKey;
+    const key_type m_outboundKey;
+    const std::uint32_t m_userID;
 
     c_km_privilege m_privilege;
     c_km_mouse m_mouse;
