@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/message_types.h"
 #include <QDialog>
 
 #include <cstdint>
@@ -25,8 +26,8 @@ public:
     using body_sink = std::function<void(const std::vector<std::uint8_t> &body)>;
 
     // Message bodies and directions of the device's capture position commands.
-    static constexpr std::uint8_t kSetPosition = 0x20;
-    static constexpr std::uint8_t kResetPosition = 0x1F;
+    static constexpr std::uint8_t kSetPosition = kMsgVideoSetPosition;
+    static constexpr std::uint8_t kResetPosition = kMsgVideoResetPosition;
     enum Direction : std::uint8_t { kUp = 1, kDown = 2, kLeft = 3, kRight = 4 };
 
     // `target` is the low byte of the launch parameter dogID (the target's interface

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "c_disk_probe.h"
+#include "protocol/message_types.h"
 
 #include <array>
 #include <chrono>
@@ -26,8 +27,8 @@ public:
     static constexpr std::uint32_t kNoData = 0xFFFFFFFF;
 
     // Message types of the channel.
-    enum type : std::uint8_t { kMap = 0x07, kAsk = 0x08, kReadData = 0x09, kWriteData = 0x0A,
-                               kUserId = 0x32 };
+    enum type : std::uint8_t { kMap = kUTypeMap, kAsk = kUTypeAsk, kReadData = kUTypeReadData,
+                               kWriteData = kUTypePak10, kUserId = kUTypeUserId };
     // Modes of a pak_ask answer.
     enum mode : std::uint8_t { kNothing = 0, kRead = 1, kWrite = 2 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/message_types.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -18,10 +20,10 @@
 //   disconnect        -> a holder frees the privilege; a pending requester then gets it
 class c_privilege_arbiter {
 public:
-    static constexpr std::uint8_t kRequest = 20;
-    static constexpr std::uint8_t kAsk = 21;
-    static constexpr std::uint8_t kGrab = 22;
-    static constexpr std::uint8_t kState = 23;
+    static constexpr std::uint8_t kRequest = kKmControlRequest;
+    static constexpr std::uint8_t kAsk = kKmPrivilegeAnswerAsk;
+    static constexpr std::uint8_t kGrab = kKmPrivilegeAnswerGrab;
+    static constexpr std::uint8_t kState = kKmPrivilegeQuery;
 
     static constexpr std::uint8_t kRequestRefused = 0; // 20: you may ask again
     static constexpr std::uint8_t kRequestForwarded = 1;

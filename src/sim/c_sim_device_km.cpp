@@ -5,14 +5,10 @@
 
 #include "logging/log.h"
 #include "protocol/frame.h"
+#include "protocol/message_types.h"
 
 namespace {
 
-constexpr std::uint8_t kKeyboard = 3;
-constexpr std::uint8_t kRelativeMouse = 5;
-constexpr std::uint8_t kKeepAlive = 11;
-constexpr std::uint8_t kAbsoluteMouse = 44;
-constexpr std::uint8_t kLogin = 50;
 constexpr std::uint8_t kAccepted = 0;
 constexpr std::uint8_t kRefused = 1;
 // The absolute mouse reports positions in this space whatever the screen size.
@@ -25,7 +21,7 @@ void c_sim_device::handle_km(c_sim_connection *connection, const std::uint8_t *b
                              std::size_t length)
 {
     switch (body[0]) {
-    case kLogin:
+    case kKmLogin:
         if (length < 5) {
             TLOG_WARN << "sim: km viewer " << connection->id() << ": login of " << length
                       << " bytes ignored";
@@ -33,14 +29,14 @@ void c_sim_device::handle_km(c_sim_connection *connection, const std::uint8_t *b
         }
         connection->loggedIn = true;
         connection->userID = read_be32(body + 1);
-        connection->send_body({kLogin, kAccepted});
+        connection->send_body({kKmLogin, kAccepted});
         TLOG_INFO << "sim: km viewer " << connection->id() << " logged in as user "
                   << connection->userID;
         return;
-    case kKeyboard: handle_keyboard(connection, body, length); return;
-    case kRelativeMouse:
-    case kAbsoluteMouse: handle_mouse(connection, body, length); return;
-    case kKeepAlive: return;
+    case kKmKeyboard: handle_keyboard(connection, body, length); return;
+    case kKmMouseRelative:
+    case kKmMouseAbsolute: handle_mouse(connection, body, length); return;
+    case kKmKeepAlive: return;
     case c_privilege_arbiter::kRequest:
     case c_privilege_arbiter::kAsk:
     case c_privilege_arbiter::kGrab:
@@ -58,19 +54,19 @@ void c_sim_device::handle_keyboard(c_sim_connection *connection, const std::uint
     if (length < 1 + c_hid_keyboard::kReportSize) {
         TLOG_WARN << "sim: km viewer " << connection->id() << ": keyboard report of " << length
                   << " bytes refused";
-        connection->send_body({kKeyboard, kRefused});
+        connection->send_body({kKmKeyboard, kRefused});
         return;
     }
     if (!m_privilege.may_write(connection->id())) {
         TLOG_WARN << "sim: km viewer " << connection->id()
                   << ": keyboard report without the write privilege refused";
-        connection->send_body({kKeyboard, kRefused});
+        connection->send_body({kKmKeyboard, kRefused});
         return;
     }
     std::uint8_t leds = m_leds;
     connection->keyboard.apply_report(body + 1, leds, m_console);
     m_screen.set_console(m_console.text());
-    connection->send_body({kKeyboard, kAccepted});
+    connection->send_body({kKmKeyboard, kAccepted});
     // The remote computer answers a lock key with new LED states, on the video channel.
     if (leds != m_leds)
         set_leds(leds);
@@ -79,7 +75,7 @@ void c_sim_device::handle_keyboard(c_sim_connection *connection, const std::uint
 void c_sim_device::handle_mouse(c_sim_connection *connection, const std::uint8_t *body,
                                 std::size_t length)
 {
-    const bool absolute = body[0] == kAbsoluteMouse;
+    const bool absolute = body[0] == kKmMouseAbsolute;
     const std::uint8_t type = body[0];
     if (length < (absolute ? 7u : 5u)) {
         TLOG_WARN << "sim: km viewer " << connection->id() << ": mouse report of " << length

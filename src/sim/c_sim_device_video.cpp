@@ -4,6 +4,7 @@
 #include "c_screen_renderer.h"
 #include "logging/log.h"
 #include "protocol/frame.h"
+#include "protocol/message_types.h"
 
 #include <algorithm>
 
@@ -13,17 +14,13 @@ constexpr qint64 kMaxVideoBacklog = 8 * 1024 * 1024;
 // Pixels one position command moves the picture.
 constexpr int kPositionStep = 8;
 
-constexpr std::uint8_t kLogin = 50;
-constexpr std::uint8_t kSetPosition = 0x20;
-constexpr std::uint8_t kResetPosition = 0x1F;
-
 } // namespace
 
 void c_sim_device::handle_video(c_sim_connection *connection, const std::uint8_t *body,
                                 std::size_t length)
 {
     switch (body[0]) {
-    case kLogin:
+    case kMsgLogin:
         if (length < 5) {
             TLOG_WARN << "sim: video viewer " << connection->id() << ": login of " << length
                       << " bytes ignored";
@@ -32,7 +29,7 @@ void c_sim_device::handle_video(c_sim_connection *connection, const std::uint8_t
         connection->loggedIn = true;
         connection->userID = read_be32(body + 1);
         connection->waitingForKey = true;
-        connection->send_body({kLogin, 0});
+        connection->send_body({kMsgLogin, 0});
         TLOG_INFO << "sim: video viewer " << connection->id() << " logged in as user "
                   << connection->userID;
         // The newcomer's decoder needs a key frame; it also learns the LED state at once.
@@ -40,8 +37,8 @@ void c_sim_device::handle_video(c_sim_connection *connection, const std::uint8_t
         connection->send_body({4, m_leds});
         update_stream_viewers();
         return;
-    case kSetPosition:
-    case kResetPosition: handle_position(connection, body, length); return;
+    case kMsgVideoSetPosition:
+    case kMsgVideoResetPosition: handle_position(connection, body, length); return;
     default:
         TLOG_WARN << "sim: video viewer " << connection->id() << ": type " << unsigned{body[0]}
                   << " (" << length << " bytes) ignored";
@@ -52,7 +49,7 @@ void c_sim_device::handle_video(c_sim_connection *connection, const std::uint8_t
 void c_sim_device::handle_position(c_sim_connection *connection, const std::uint8_t *body,
                                    std::size_t length)
 {
-    const bool set = body[0] == kSetPosition;
+    const bool set = body[0] == kMsgVideoSetPosition;
     if (length < (set ? 4u : 2u)) {
         TLOG_WARN << "sim: video viewer " << connection->id() << ": position command of "
                   << length << " bytes ignored";

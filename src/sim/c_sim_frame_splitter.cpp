@@ -1,6 +1,5 @@
 #include "c_sim_frame_splitter.h"
 
-#include "encrypt/frame_cipher.h"
 
 #include <algorithm>
 #include <cstring>
@@ -81,14 +80,9 @@ c_sim_frame_splitter::status c_sim_frame_splitter::take_body(const std::uint8_t 
     m_ciphered = m_header.ciphered();
     if (!m_ciphered)
         return status::frame;
-    // The padding is at most one block, so the plain length must fall inside the last one.
-    const std::uint32_t plain = m_header.plainLength;
-    if (wireLength % 8 != 0 || plain == 0 || plain > wireLength || wireLength - plain >= 8)
-        return status::bad_cipher;
     std::uint32_t length = wireLength;
-    des_decrypt_unpadded(m_key, m_body.data(), m_body.data(), length);
-    // The header's plain length is what the sender had; the decipher routine's own strip
-    // would also eat trailing zeros of the payload (a key report usually ends in them).
-    m_body.resize(plain);
+    if (!decipher_frame_body(m_key, m_header, m_body.data(), length))
+        return status::bad_cipher;
+    m_body.resize(length);
     return status::frame;
 }

@@ -1,7 +1,7 @@
 #include "c_video_framer.h"
 
-#include "encrypt/frame_cipher.h"
 #include "protocol/frame.h"
+#include "protocol/video_head.h"
 
 #include <cstring>
 
@@ -28,31 +28,28 @@ void c_video_framer::append_frame(const std::uint8_t *data, std::size_t length, 
                                   std::vector<std::uint8_t> &out)
 {
     ++m_frames;
-    std::uint8_t head[kCipheredHeadSize] = {kVideoType, static_cast<std::uint8_t>(last ? 1 : 0)};
-    write_be32(head + 8, static_cast<std::uint32_t>(length));
+    std::uint8_t head[kVideoHeadSize];
+    write_video_head(head, last, static_cast<std::uint32_t>(length));
     const bool cipher = m_cipherEvery != 0 && m_frames % m_cipherEvery == 0;
 
     const std::size_t start = out.size();
-    const std::size_t headOnWire = cipher ? kCipheredHeadSize : kHeadSize;
+    const std::size_t headOnWire = cipher ? kVideoCipheredHeadSize : kVideoHeadSize;
     out.resize(start + kFrameHeaderSize + headOnWire + length);
     std::uint8_t *frame = out.data() + start;
     if (!cipher) {
         std::uint32_t frameLength = 0;
-        build_frame({{static_cast<std::uint32_t>(kHeadSize), head},
-                     {static_cast<std::uint32_t>(length), data}},
+        build_frame({{kVideoHeadSize, head}, {static_cast<std::uint32_t>(length), data}},
                     frame, frameLength);
         return;
     }
-    std::uint32_t headLength = kHeadSize;
-    des_encrypt_padded_b(m_key, head, head, headLength); // 12 -> 16 bytes
     std::uint8_t *body = frame + kFrameHeaderSize;
-    std::memcpy(body, head, kCipheredHeadSize);
+    encipher_video_head(m_key, head, body);
     if (length != 0)
-        std::memcpy(body + kCipheredHeadSize, data, length);
-    const auto wireLength = static_cast<std::uint32_t>(kCipheredHeadSize + length);
+        std::memcpy(body + kVideoCipheredHeadSize, data, length);
+    const auto wireLength = static_cast<std::uint32_t>(kVideoCipheredHeadSize + length);
     frame[0] = kFrameMagic;
     frame[1] = kFrameVersion;
     frame[2] = sum8(body, wireLength);
-    write_be32(frame + 3, static_cast<std::uint32_t>(kHeadSize + length)); // plain length
+    write_be32(frame + 3, static_cast<std::uint32_t>(kVideoHeadSize + length)); // plain length
     write_be32(frame + 7, wireLength);
 }

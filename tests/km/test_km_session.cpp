@@ -1,6 +1,7 @@
 #include "km/c_km_session.h"
 #include "km_peer.h"
 #include "km_test_support.h"
+#include "protocol/frame.h"
 #include "protocol/km_frame.h"
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
@@ -156,7 +157,7 @@ TEST(KmSession, AFailedConnectReportsFalse)
     EXPECT_EQ(syncer.km_queue_size(), 0) << "nothing queued for a channel that is not there";
 }
 
-TEST_F(SessionFixture, AWrongChecksumIsDroppedAndAOneByteAnswerEndsTheWait)
+TEST_F(SessionFixture, SpoiltFramesAreDroppedAndAOneByteAnswerEndsTheWait)
 {
     syncer.answerWaitMs = 5000;
     const std::uint8_t report[8] = {0, 0, 4, 0, 0, 0, 0, 0};
@@ -164,13 +165,18 @@ TEST_F(SessionFixture, AWrongChecksumIsDroppedAndAOneByteAnswerEndsTheWait)
     std::thread sender([&] { syncer.send_next(); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return syncer.is_waiting_answer(); }, 5000));
 
-    bytes both = peer.frame_of({3, 0}, true, /*badChecksum=*/true);
+    bytes all = peer.frame_of({3, 0}, true, /*badChecksum=*/true);
+    // Lengths no ciphered body can have (wire not whole blocks): never passed on undeciphered.
+    bytes badLengths = {0xA5, 0x01, 0, 0, 0, 0, 9, 0, 0, 0, 7, 3, 1, 2, 3, 4, 5, 6};
+    badLengths[2] = sum8(badLengths.data() + 11, 7);
     const bytes good = peer.frame_of({3}, false);
-    both.insert(both.end(), good.begin(), good.end());
-    ASSERT_TRUE(peer.send_raw(both));
+    for (const bytes *frame : std::initializer_list<const bytes *>{&badLengths, &good})
+        all.insert(all.end(), frame->begin(), frame->end());
+    ASSERT_TRUE(peer.send_raw(all));
     sender.join();
     EXPECT_EQ(syncer.answersSeen.load(), 1);
-    ASSERT_EQ(recorder.count.load(), 1) << "the spoilt frame never reached the handler";
+    ASSERT_EQ(recorder.count.load(), 1) << "the spoilt frames never reached the handler";
+    EXPECT_TRUE(log.contains("km frame with plain length 9 and wire length 7 cannot be deciphered, dropped"));
     EXPECT_EQ(hex(recorder.at(0)), "03");
     bytes body;
     ASSERT_TRUE(peer.read_frame(body));

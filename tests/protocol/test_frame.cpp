@@ -1,22 +1,85 @@
 #include "protocol/frame.h"
+#include "protocol/km_frame.h"
 #include "protocol/login_message.h"
+#include "protocol/video_head.h"
 
 #include "../encrypt/hex_bytes.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(FrameBuilder, LoginFrameOfUser7IsByteExact)
+namespace {
+
+const Bytes kKey = hex_bytes("133457799BBCDFF1");
+
+Bytes queued(const CQUEUE_MESSAGE &m)
 {
-    const std::uint8_t type = 50;
-    const std::uint8_t id[4] = {0, 0, 0, 7};
-    std::uint8_t out[512];
-    std::uint32_t length = 0;
-    ASSERT_TRUE(build_frame({{1, &type}, {4, id}}, out, length));
-    EXPECT_EQ(Bytes(out, out + length), hex_bytes("A5 01 39 00000005 00000005 32 00000007"));
+    return Bytes(m.buffer.get(), m.buffer.get() + m.length);
+}
+
+Bytes video_head(bool last, std::uint32_t dataLength)
+{
+    Bytes head(kVideoHeadSize);
+    write_video_head(head.data(), last, dataLength);
+    return head;
+}
+
+// Frames and heads as the device and the viewer both build and read them. Cipher blocks
+// from an independent DES implementation.
+struct golden {
+    const char *name;
+    std::function<Bytes()> made;
+    const char *hex;
+};
+void PrintTo(const golden &g, std::ostream *os) { *os << g.name; }
+struct Golden : ::testing::TestWithParam<golden> {};
+
+} // namespace
+
+TEST_P(Golden, BytesAreExact)
+{
+    EXPECT_EQ(GetParam().made(), hex_bytes(GetParam().hex));
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, Golden, ::testing::Values(
+    golden{"LoginOfUser7", [] { return queued(make_login_message(7)); },
+           "A5 01 39 00000005 00000005 32 00000007"},
+    golden{"LoginOfALargeUser", [] { return queued(make_login_message(0x01020304u)); },
+           "A5 01 3C 00000005 00000005 32 01020304"},
+    golden{"KmLoginOfUser7", [] { return build_km_login_frame(7); },
+           "A5 01 39 00000005 00000005 32 00000007"},
+    golden{"VideoHeadOfALastFragment", [] { return video_head(true, 2); },
+           "06 01 000000000000 00000002"},
+    golden{"VideoHeadOfAnInnerFragment", [] { return video_head(false, 0x01020304u); },
+           "06 00 000000000000 01020304"},
+    golden{"CipheredVideoHead", [] {
+               Bytes out(kVideoCipheredHeadSize);
+               encipher_video_head(kKey.data(), video_head(true, 2).data(), out.data());
+               return out;
+           }, "9BD596BD8C3FDE84 E689643E4E3E09E8"},
+    golden{"DecipheredVideoHeadMovesUpToTheData", [] {
+               Bytes body = hex_bytes("9BD596BD8C3FDE84 E689643E4E3E09E8 ABCD");
+               EXPECT_TRUE(decipher_video_head(kKey.data(), body.data(), 18));
+               return Bytes(body.begin() + 4, body.end());
+           }, "06 01 000000000000 00000002 ABCD"}),
+    [](const auto &param) { return std::string(param.param.name); });
+
+// A wholly ciphered body is whole blocks with its plain length inside the last one.
+TEST(FrameHeader, DecipheredLengthFallsInTheLastBlock)
+{
+    const struct { std::uint32_t plain, wire, expected; } cases[] = {
+        {9, 16, 9}, {1, 8, 1}, {16, 16, 16}, {8, 16, 0}, {17, 16, 0},
+        {0, 8, 0}, {5, 7, 0}, {0, 0, 0}};
+    for (const auto &c : cases) {
+        frame_header h;
+        h.plainLength = c.plain;
+        h.wireLength = c.wire;
+        EXPECT_EQ(deciphered_length(h), c.expected) << c.plain << "/" << c.wire;
+    }
 }
 
 TEST(FrameBuilder, ChecksumWrapsAndBothLengthsMatchTheBody)
@@ -85,17 +148,9 @@ TEST(FrameHeader, ParsesBigEndianFieldsAndKeepsTheRawPlainLength)
     EXPECT_EQ(sum8(nullptr, 0), 0);
 }
 
-TEST(LoginMessage, QueuesTheFramedUserIdTaggedNotU)
+TEST(LoginMessage, IsQueuedTaggedNotU)
 {
     const CQUEUE_MESSAGE m = make_login_message(7);
-    ASSERT_EQ(m.length, 16u);
-    ASSERT_TRUE(m.buffer);
-    EXPECT_EQ(Bytes(m.buffer.get(), m.buffer.get() + m.length),
-              hex_bytes("A5 01 39 00000005 00000005 32 00000007"));
     EXPECT_EQ(m.tag, QStringLiteral("notU"));
     EXPECT_EQ(m.flag, 0);
-
-    const CQUEUE_MESSAGE big = make_login_message(0x01020304u);
-    EXPECT_EQ(Bytes(big.buffer.get(), big.buffer.get() + big.length),
-              hex_bytes("A5 01 3C 00000005 00000005 32 01020304"));
 }

@@ -91,13 +91,6 @@ TEST(KmFrame, CipheredFramesAreByteExact)
                                "0000000000000000"));
 }
 
-TEST(KmFrame, LoginTravelsPlain)
-{
-    EXPECT_EQ(build_km_login_frame(1), hex_bytes("A5 01 33 00000005 00000005 32 00000001"));
-    EXPECT_EQ(build_km_login_frame(7), hex_bytes("A5 01 39 00000005 00000005 32 00000007"));
-    EXPECT_EQ(km_frame_size(50, 4), 16u);
-}
-
 TEST(KmFrame, RefusesWhatCannotBeBuilt)
 {
     Bytes frame = {1, 2, 3};

@@ -147,7 +147,7 @@ void c_km_session::HandleKMData(const void *, const unsigned char *body, uint, u
 void c_km_session::handle_km_message(const std::uint8_t *body, std::uint32_t length)
 {
     const std::uint8_t type = body[0];
-    if (type == 21) {
+    if (type == kKmPrivilegeAnswerAsk) {
         TLOG_INFO << "mouse privilege ask grab.";
         post_main_request(c_main_request::kGiveUpQuestion, 0);
         return;
@@ -156,18 +156,18 @@ void c_km_session::handle_km_message(const std::uint8_t *body, std::uint32_t len
         return;
     const std::uint8_t value = body[1];
     switch (type) {
-    case 3:
+    case kKmKeyboard:
         if (value == 1)
             TLOG_ERROR << "send keyboard return failed.";
         break;
-    case 5:
+    case kKmMouseRelative:
         if (value == 1)
             TLOG_ERROR << "send mouse pos return failed.";
         break;
-    case 20:
+    case kKmControlRequest:
         m_privilege.on_control_answer(value);
         break;
-    case 22:
+    case kKmPrivilegeAnswerGrab:
         if (!m_privilege.take_grab_request()) {
             TLOG_WARN << "grab result " << value << " without a request of ours ignored";
             break;
@@ -175,11 +175,11 @@ void c_km_session::handle_km_message(const std::uint8_t *body, std::uint32_t len
         TLOG_INFO << "grab KM privilege OK";
         post_main_request(c_main_request::kGrabResult, value);
         break;
-    case 23:
+    case kKmPrivilegeQuery:
         m_privilege.on_privilege_state(value);
         post_main_request(c_main_request::kPrivilegeState, value);
         break;
-    case 50:
+    case kKmLogin:
         TLOG_INFO << "km recv userID  ack,value=" << value;
         break;
     default:

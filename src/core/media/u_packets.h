@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/message_types.h"
 #include "tools/socket/mt_queue.h"
 
 #include <cstdint>
@@ -12,12 +13,6 @@
 //   pak_readData 09 unit start:u32 index:u16 data[512]
 //   pak10        0A unit index:u16                  asks for the data of one written sector
 // Pure apart from the clock read by make_u_pak10's label; callable from any thread.
-
-inline constexpr std::uint8_t kUTypeMap = 0x07;
-inline constexpr std::uint8_t kUTypeAsk = 0x08;
-inline constexpr std::uint8_t kUTypeReadData = 0x09;
-inline constexpr std::uint8_t kUTypePak10 = 0x0A;
-inline constexpr std::uint8_t kUTypeUserId = 0x32;
 
 inline constexpr std::uint8_t kUMapFlagMap = 0x01;
 inline constexpr std::uint8_t kUMapFlagReadOnly = 0x80;

@@ -2,7 +2,8 @@
 
 #include "logging/log.h"
 #include "protocol/c_abs_net_handler.h"
-#include "protocol/frame.h"
+#include "protocol/message_types.h"
+#include "protocol/video_head.h"
 
 namespace {
 
@@ -24,9 +25,6 @@ std::uint32_t fixed_length(std::uint8_t type)
     }
 }
 
-// The video header: 12 bytes, the fragment's data length big-endian at offset 8.
-constexpr std::uint32_t kVideoHeaderSize = 12;
-
 } // namespace
 
 std::uint32_t c_video_msg_dispatcher::type2_required_length(std::uint8_t subType)
@@ -47,21 +45,21 @@ std::uint8_t c_video_msg_dispatcher::dispatch(const std::uint8_t *body, std::uin
     if (const std::uint32_t required = fixed_length(type); required != 0) {
         if (bodyLength != required)
             return kRefused;
-        if (type == 4 && m_listener)
+        if (type == kMsgLedState && m_listener)
             m_listener->on_led_report(body[1]);
         return kHandled;
     }
     switch (type) {
     case 2:
         return dispatch_type2(body, bodyLength);
-    case 6:
+    case kMsgVideo:
         return dispatch_video(body, bodyLength);
     case 12:
         return kHandled;
-    case 30: case 31: case 32:
+    case kMsgVideoBeginSet: case kMsgVideoResetPosition: case kMsgVideoSetPosition:
         log_video_setting_ack(body, bodyLength);
         return kHandled;
-    case 50:
+    case kMsgLogin:
         log_login_ack(body, bodyLength);
         return kHandled;
     default:
@@ -84,10 +82,7 @@ std::uint8_t c_video_msg_dispatcher::dispatch_type2(const std::uint8_t *body,
 std::uint8_t c_video_msg_dispatcher::dispatch_video(const std::uint8_t *body,
                                                     std::uint32_t bodyLength)
 {
-    if (bodyLength < kVideoHeaderSize)
-        return kRefused;
-    const std::uint64_t expected = std::uint64_t{kVideoHeaderSize} + read_be32(body + 8);
-    if (bodyLength != expected)
+    if (!video_body_consistent(body, bodyLength))
         return kRefused;
     if (m_listener)
         m_listener->on_video_fragment(body, bodyLength);
@@ -98,7 +93,7 @@ void c_video_msg_dispatcher::log_video_setting_ack(const std::uint8_t *body,
                                                    std::uint32_t bodyLength)
 {
     static const char *const kNames[] = {"beginSet", "endSet", "setPos"};
-    const char *name = kNames[body[0] - 30];
+    const char *name = kNames[body[0] - kMsgVideoBeginSet];
     const bool ok = bodyLength >= 3 && body[2] == 0;
     TLOG_INFO << "videoSetting," << name << ",ack," << (ok ? "success" : "fail");
 }

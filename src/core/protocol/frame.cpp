@@ -1,5 +1,7 @@
 #include "protocol/frame.h"
 
+#include "encrypt/frame_cipher.h"
+
 #include <cstring>
 
 frame_header parse_frame_header(const std::uint8_t *header)
@@ -10,6 +12,29 @@ frame_header parse_frame_header(const std::uint8_t *header)
     h.wireLength = read_be32(header + 7);
     std::memcpy(&h.rawPlainLength, header + 3, sizeof h.rawPlainLength);
     return h;
+}
+
+std::uint32_t deciphered_length(const frame_header &header)
+{
+    constexpr std::uint32_t kBlock = 8;
+    const std::uint32_t wire = header.wireLength;
+    const std::uint32_t plain = header.plainLength;
+    if (wire == 0 || wire % kBlock != 0 || plain == 0 || plain > wire || wire - plain >= kBlock)
+        return 0;
+    return plain;
+}
+
+bool decipher_frame_body(const std::uint8_t key[8], const frame_header &header,
+                         std::uint8_t *body, std::uint32_t &length)
+{
+    const std::uint32_t plain = deciphered_length(header);
+    if (plain == 0 || length != header.wireLength)
+        return false;
+    std::uint32_t stripped = length;
+    if (!des_decrypt_unpadded(key, body, body, stripped))
+        return false;
+    length = plain;
+    return true;
 }
 
 std::uint32_t read_be32(const std::uint8_t *p)

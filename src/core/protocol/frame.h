@@ -27,6 +27,18 @@ struct frame_header {
 // Reads the fields of an 11-byte header (magic and version are not checked here).
 frame_header parse_frame_header(const std::uint8_t *header);
 
+// A wholly ciphered body (keyboard/mouse channel; video ciphers only its head) is whole
+// 8-byte blocks of which at most the last holds padding, so its plain length falls inside
+// the last block. That plain length, or 0 when the header's two lengths cannot describe
+// such a body.
+std::uint32_t deciphered_length(const frame_header &header);
+// Deciphers a wholly ciphered body in place under `key` and sets `length` to its plain
+// length from the header (the cipher's own padding strip would also eat trailing zeros of
+// the message). False, with nothing changed, when deciphered_length() refuses the header or
+// `length` is not the header's wire length.
+bool decipher_frame_body(const std::uint8_t key[8], const frame_header &header,
+                         std::uint8_t *body, std::uint32_t &length);
+
 std::uint32_t read_be32(const std::uint8_t *p);
 std::uint16_t read_be16(const std::uint8_t *p);
 void write_be32(std::uint8_t *p, std::uint32_t value);

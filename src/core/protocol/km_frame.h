@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/message_types.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -13,16 +15,6 @@
 // the 8-bit sum of every byte from offset 11 to the end of the frame. When the plain body is
 // already a whole number of blocks the frame ends with 8 zero bytes after the body; the
 // device skips them while it hunts for the next 0xA5.
-
-constexpr std::uint8_t kKmKeyboard = 3;
-constexpr std::uint8_t kKmMouseRelative = 5;
-constexpr std::uint8_t kKmKeepAlive = 11;
-constexpr std::uint8_t kKmControlRequest = 20;
-constexpr std::uint8_t kKmPrivilegeAnswerAsk = 21;
-constexpr std::uint8_t kKmPrivilegeAnswerGrab = 22;
-constexpr std::uint8_t kKmPrivilegeQuery = 23;
-constexpr std::uint8_t kKmMouseAbsolute = 44;
-constexpr std::uint8_t kKmLogin = 50;
 
 // Longest payload accepted; the channel's messages carry at most a few bytes.
 constexpr std::uint32_t kKmMaxPayload = 4096;

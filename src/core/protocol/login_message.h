@@ -1,10 +1,9 @@
 #pragma once
 
+#include "protocol/message_types.h"
 #include "tools/socket/mt_queue.h"
 
 #include <cstdint>
-
-constexpr std::uint8_t kMsgLogin = 50;
 
 // The login of the video and virtual media channels: a plain type-50 frame carrying the user
 // identifier big-endian, built in a 512-byte buffer and tagged "notU", flag 0. Any thread.

@@ -1,18 +1,9 @@
 #include "video/c_video_picture_path.h"
 
 #include "logging/log.h"
+#include "protocol/video_head.h"
 
 #include <limits>
-
-namespace {
-
-std::uint32_t body_data_length(const std::uint8_t *body)
-{
-    return (std::uint32_t(body[8]) << 24) | (std::uint32_t(body[9]) << 16)
-         | (std::uint32_t(body[10]) << 8) | std::uint32_t(body[11]);
-}
-
-} // namespace
 
 c_video_picture_path::c_video_picture_path(picture_sink sink, int sliceThreads)
     : m_sink(std::move(sink)), m_sliceThreads(sliceThreads)
@@ -44,7 +35,7 @@ void c_video_picture_path::on_video_fragment(const std::uint8_t *body, std::uint
 {
     ++m_counters.fragments;
     if (body == nullptr || length < kBodyHeadSize
-        || body_data_length(body) > length - kBodyHeadSize) {
+        || video_data_length(body) > length - kBodyHeadSize) {
         TLOG_ERROR << "video fragment of " << length << " bytes shorter than its head and data";
         ++m_counters.dropped;
         return;
@@ -54,8 +45,8 @@ void c_video_picture_path::on_video_fragment(const std::uint8_t *body, std::uint
         return;
     }
     FrameAssembler::picture picture;
-    const auto result = m_assembler->push(body + kBodyHeadSize, body_data_length(body),
-                                          body[1] == 1, picture);
+    const auto result = m_assembler->push(body + kBodyHeadSize, video_data_length(body),
+                                          video_fragment_is_last(body), picture);
     if (result == FrameAssembler::status::dropped) {
         ++m_counters.dropped;
         return;

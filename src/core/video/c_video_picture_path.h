@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/video_head.h"
 #include "video/FrameAssembler.h"
 #include "video/H264Decoder.h"
 #include "video/c_picture_pool.h"
@@ -28,7 +29,7 @@ class c_video_picture_path {
 public:
     static constexpr std::uint32_t kAssemblerCapacity = FrameAssembler::kDefaultCapacity;
     static constexpr std::size_t kOutputLimit = 33554432;
-    static constexpr std::uint32_t kBodyHeadSize = 12;
+    static constexpr std::uint32_t kBodyHeadSize = kVideoHeadSize;
 
     using picture_sink = std::function<void(video_picture)>;
 

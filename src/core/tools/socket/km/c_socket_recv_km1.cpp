@@ -1,6 +1,6 @@
 #include "tools/socket/km/c_socket_recv_km1.h"
 
-#include "encrypt/frame_cipher.h"
+#include "logging/log.h"
 #include "protocol/c_abs_net_handler.h"
 
 c_socket_recv_km1::c_socket_recv_km1(std::shared_ptr<c_tcp_sock> sock, const key_type &inboundKey)
@@ -31,16 +31,7 @@ c_abs_net_handler *c_socket_recv_km1::first_handler() const
 bool c_socket_recv_km1::decipher_body(const key_type &key, const frame_header &header,
                                       std::uint8_t *body, std::uint32_t &length)
 {
-    std::uint32_t stripped = length;
-    if (!des_decrypt_unpadded(key.data(), body, body, stripped))
-        return false;
-    // Stripping trailing 0x00/0x80 bytes also eats a message's own trailing zeros: [3, 0]
-    // would come out as [3]. The header says how long the plain body was.
-    if (header.plainLength >= 1 && header.plainLength <= length)
-        length = header.plainLength;
-    else
-        length = stripped;
-    return true;
+    return decipher_frame_body(key.data(), header, body, length);
 }
 
 // Runs on the receive thread.
@@ -49,8 +40,11 @@ void c_socket_recv_km1::handle_frame(const frame_header &header, std::uint8_t *b
 {
     if (sum8(body, length) != header.checksum)
         return;
-    if (header.ciphered())
-        decipher_body(m_inboundKey, header, body, length);
+    if (header.ciphered() && !decipher_body(m_inboundKey, header, body, length)) {
+        TLOG_ERROR << "km frame with plain length " << header.plainLength
+                   << " and wire length " << header.wireLength << " cannot be deciphered, dropped";
+        return;
+    }
     if (length == 0)
         return;
     if (c_abs_net_handler *handler = first_handler())

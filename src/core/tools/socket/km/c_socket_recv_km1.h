@@ -26,10 +26,9 @@ public:
     void add_handler(c_abs_net_handler *handler);
     bool has_handler() const;
 
-    // The deciphered body and its length: the plain length from the header when it lies
-    // within the deciphered bytes (so a message that ends in 0x00 keeps that byte), else
-    // what deciphering left. False when the body cannot be deciphered (its length is not a
-    // whole number of blocks); it is then passed on as received. Pure; any thread.
+    // The deciphered body and its plain length from the header (decipher_frame_body). False,
+    // with nothing changed, when the lengths cannot describe a ciphered body; the frame is
+    // then dropped with a log line. Pure; any thread.
     static bool decipher_body(const key_type &key, const frame_header &header,
                               std::uint8_t *body, std::uint32_t &length);
 
