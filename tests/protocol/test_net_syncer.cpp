@@ -5,7 +5,7 @@
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
 #include "../encrypt/hex_bytes.h"
-#include "log_capture.h"
+#include "../socket/test_support.h"
 #include "loopback_peer.h"
 
 #include <gtest/gtest.h>
@@ -133,17 +133,16 @@ struct SyncerOnLoopback : ::testing::Test {
 
 TEST(NetSyncer, FailedSendDropsTheFrameAndIsLogged)
 {
-    log_capture &log = log_capture::instance();
     RecordingSyncer syncer;
     syncer.queue_km_frame(build_km_login_frame(1));
     syncer.queue_km_frame(build_km_login_frame(2));
-    const std::size_t mark = log.mark();
+    const int failed = socket_test::log_lines_with("LOG_ERROR ***********************m_pTcpSocket->write failed.");
     EXPECT_FALSE(syncer.send_next()) << "no socket";
     EXPECT_EQ(syncer.km_queue_size(), 1);
     EXPECT_FALSE(syncer.is_waiting_answer());
     EXPECT_TRUE(syncer.waits.empty());
-    EXPECT_NE(log.since(mark).find("LOG_ERROR ***********************m_pTcpSocket->write failed."),
-              std::string::npos);
+    EXPECT_EQ(socket_test::log_lines_with("LOG_ERROR ***********************m_pTcpSocket->write failed."),
+              failed + 1);
 
     auto closed = std::make_shared<c_tcp_sock>();
     syncer.set_km_socket(closed);

@@ -1,6 +1,6 @@
 #include "protocol/c_video_msg_dispatcher.h"
 
-#include "log_capture.h"
+#include "../socket/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -140,7 +140,6 @@ TEST_F(Dispatch, LedReportGoesToTheListener)
 
 TEST_F(Dispatch, AcknowledgementsAreLogged)
 {
-    log_capture &log = log_capture::instance();
     struct Case {
         Bytes body;
         const char *line;
@@ -156,10 +155,9 @@ TEST_F(Dispatch, AcknowledgementsAreLogged)
         {{50}, "video.userID.ack,fail ( "},
     };
     for (const Case &c : cases) {
-        const std::size_t mark = log.mark();
+        const std::string line = std::string("LOG_INFO  ") + c.line;
+        const int before = socket_test::log_lines_with(line);
         EXPECT_EQ(run(c.body), 0);
-        const std::string lines = log.since(mark);
-        EXPECT_NE(lines.find(std::string("LOG_INFO  ") + c.line), std::string::npos)
-            << "expected \"" << c.line << "\" in: " << lines;
+        EXPECT_EQ(socket_test::log_lines_with(line), before + 1) << c.line;
     }
 }

@@ -36,50 +36,31 @@ probe_run probe(const std::vector<std::uint8_t> &disk)
 
 using sectors = std::vector<std::uint32_t>;
 
-TEST(SimDiskProbe, MbrWithFat16Partition)
+// Each layout with the sectors the probe asks for, in order, and what it recognises.
+struct image_case {
+    const char *name;
+    std::vector<std::uint8_t> (*image)();
+    sectors asked;
+    const char *summary;
+};
+void PrintTo(const image_case &c, std::ostream *os) { *os << c.name; }
+struct SimDiskProbeImage : ::testing::TestWithParam<image_case> {};
+
+TEST_P(SimDiskProbeImage, AsksForItsSectorsAndNamesTheLayout)
 {
-    const auto run = probe(mbr_fat16_image());
-    EXPECT_EQ(run.sectors, (sectors{0, 2048}));
-    EXPECT_EQ(run.summary, "MBR, FAT16 \"TESSDISK\"");
+    const auto run = probe(GetParam().image());
+    EXPECT_EQ(run.sectors, GetParam().asked);
+    EXPECT_EQ(run.summary, GetParam().summary);
 }
 
-TEST(SimDiskProbe, FloppyWithoutTableIsFat12)
-{
-    const auto run = probe(floppy_fat12_image());
-    EXPECT_EQ(run.sectors, (sectors{0}));
-    EXPECT_EQ(run.table, "none");
-    EXPECT_EQ(run.fs, "FAT12");
-    EXPECT_EQ(run.label, "FLOPPY");
-}
-
-TEST(SimDiskProbe, Fat32InTheSecondMbrEntry)
-{
-    const auto run = probe(mbr_fat32_image());
-    EXPECT_EQ(run.sectors, (sectors{0, 2048}));
-    EXPECT_EQ(run.summary, "MBR, FAT32 \"BIGDISK\"");
-}
-
-TEST(SimDiskProbe, GptWithExt4)
-{
-    const auto run = probe(gpt_ext4_image());
-    EXPECT_EQ(run.sectors, (sectors{0, 1, 2, 2048, 2050}));
-    EXPECT_EQ(run.summary, "GPT, ext4 \"rootfs\"");
-}
-
-TEST(SimDiskProbe, Iso9660ReadsTheVolumeDescriptorAtSector64)
-{
-    const auto run = probe(iso9660_image());
-    EXPECT_EQ(run.sectors, (sectors{0, 2, 64}));
-    EXPECT_EQ(run.summary, "ISO 9660 \"TESS_ISO\"");
-}
-
-TEST(SimDiskProbe, ExfatLabelComesFromTheRootDirectory)
-{
-    const auto run = probe(exfat_image());
-    EXPECT_EQ(run.sectors, (sectors{0, 144}));
-    EXPECT_EQ(run.fs, "exFAT");
-    EXPECT_EQ(run.label, "USB42");
-}
+INSTANTIATE_TEST_SUITE_P(Layouts, SimDiskProbeImage, ::testing::Values(
+    image_case{"MbrFat16", mbr_fat16_image, {0, 2048}, "MBR, FAT16 \"TESSDISK\""},
+    image_case{"FloppyFat12WithoutTable", floppy_fat12_image, {0}, "FAT12 \"FLOPPY\""},
+    image_case{"Fat32InTheSecondMbrEntry", mbr_fat32_image, {0, 2048}, "MBR, FAT32 \"BIGDISK\""},
+    image_case{"GptExt4", gpt_ext4_image, {0, 1, 2, 2048, 2050}, "GPT, ext4 \"rootfs\""},
+    image_case{"Iso9660DescriptorAtSector64", iso9660_image, {0, 2, 64}, "ISO 9660 \"TESS_ISO\""},
+    image_case{"ExfatLabelFromTheRootDirectory", exfat_image, {0, 144}, "exFAT \"USB42\""}),
+    [](const auto &param) { return std::string(param.param.name); });
 
 TEST(SimDiskProbe, BlankAndTooSmallDisksEndWithoutReadingPastTheEnd)
 {
