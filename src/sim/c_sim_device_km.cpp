@@ -3,6 +3,7 @@
 // lose its trailing zero to the receiver's padding strip.
 #include "c_sim_device.h"
 
+#include "km/mouse_math.h"
 #include "logging/log.h"
 #include "protocol/frame.h"
 #include "protocol/message_types.h"
@@ -11,9 +12,6 @@ namespace {
 
 constexpr std::uint8_t kAccepted = 0;
 constexpr std::uint8_t kRefused = 1;
-// The absolute mouse reports positions in this space whatever the screen size.
-constexpr int kAbsoluteWidth = 1920;
-constexpr int kAbsoluteHeight = 1200;
 
 } // namespace
 
