@@ -90,6 +90,10 @@ bool c_input_capture::filter_event(QObject *watched, QEvent *event)
 
 bool c_input_capture::window_event(QEvent *event)
 {
+    if (event->type() == QEvent::WindowActivate) {
+        m_session.mouse().on_window_activated();
+        return false;
+    }
     if (event->type() != QEvent::WindowDeactivate)
         return false;
     release_all_keys();

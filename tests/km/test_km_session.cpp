@@ -262,7 +262,7 @@ namespace {
 
 // A grab result (22, ciphered: [22, 0] must not lose its zero to the padding) and what
 // follows: the acknowledgement, the input queued before it, the alignment's twenty reports
-// (now, or at the next move in the active window) and the local pointer moves.
+// (now, or once the window is active again) and the local pointer moves.
 struct GrabCase {
     const char *name;
     bool asked, absolute, active;
@@ -274,7 +274,7 @@ struct GrabCase {
 
 const GrabCase kGrabCases[] = {
     {"GrantedAlignsAndMovesThePointer", true, false, true, 0, true, 20, 0},
-    {"GrantedWhileInactiveAlignsAtTheNextActiveMove", true, false, false, 0, true, 0, 20},
+    {"GrantedWhileInactiveAlignsOnceTheWindowIsActive", true, false, false, 0, true, 0, 20},
     {"GrantedInAbsoluteModeNeverAligns", true, true, true, 0, true, 0, 0},
     {"RefusedIsOnlyAcknowledged", true, false, true, 1, false, 0, 0},
     {"UnrequestedChangesSendsAndMovesNothing", false, false, true, 0, false, 0, 0},
@@ -319,7 +319,7 @@ TEST_P(GrabResult, AckAlignmentAndPointer)
     EXPECT_EQ(moves, c.alignNow > 0 ? 1 : 0);
 
     active = true;
-    session.mouse().on_move();
+    session.mouse().on_window_activated();
     EXPECT_EQ(static_cast<int>(drain(syncer, peer).size()), c.alignLater);
     EXPECT_EQ(moves, c.alignNow + c.alignLater > 0 ? 1 : 0);
 }

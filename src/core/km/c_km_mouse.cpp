@@ -36,6 +36,12 @@ void c_km_mouse::on_move()
     m_sampler.mark_moved();
 }
 
+void c_km_mouse::on_window_activated()
+{
+    if (window_active() && m_alignDeferred.exchange(false))
+        align_mouse();
+}
+
 void c_km_mouse::send_relative_button(int qtButton, int kind)
 {
     std::uint8_t report[c_key_translator::kMouseReportSize];
@@ -94,9 +100,11 @@ void c_km_mouse::align_mouse()
     }
     if (!window_active()) {
         m_alignPending.store(1);
+        m_alignDeferred.store(true);
         return;
     }
     m_alignPending.store(0);
+    m_alignDeferred.store(false);
     // One sweep that is never joined with other motion: the remote pointer must hit the
     // corner before any later movement counts from it.
     constexpr int kSweep = -kMaxRelativeStep * kAlignReports;

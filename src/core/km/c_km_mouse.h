@@ -59,11 +59,14 @@ public:
     // The next move aligns first (start-up, every window resize).
     void request_align() { m_alignPending.store(1); }
     bool align_pending() const { return m_alignPending.load() != 0; }
+    // The window became the active one: an alignment put off while it was not runs now.
+    void on_window_activated();
 
     // Relative mode only (absolute positions need no alignment): twenty (-127, -127)
     // reports drive the remote pointer into its top-left corner, the local cursor goes to
     // the label's corner and the relative memory starts from 0, 0. While the window is not
-    // active nothing is sent or moved; the next move in the active window aligns instead.
+    // active nothing is sent or moved; it aligns once the window is active again (or at the
+    // next move in it).
     void align_mouse();
 
     // Samples the cursor (nothing outside the picture or before the remote size is known)
@@ -97,5 +100,6 @@ private:
     relative_tracker m_relative;
     int m_absoluteButtons = 0; // 0 none, 1 left, 2 right
     std::atomic<std::uint8_t> m_alignPending{1};
+    std::atomic<bool> m_alignDeferred{false}; // align_mouse() came while inactive
     c_mouse_sampler m_sampler;
 };
