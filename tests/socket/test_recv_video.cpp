@@ -59,7 +59,7 @@ struct video_receiver {
         EXPECT_EQ(sock->create_sock(nullptr, 0, 2000), 1);
         peer = listener.accept_one();
         EXPECT_GE(peer.get(), 0);
-        thread = make_thread<c_socket_recv_video>(sock, handler, kInboundKey);
+        thread = make_thread<c_socket_recv_video>(sock, handler.get(), kInboundKey);
         QObject::connect(thread.get(), &c_socket_recv_video::signal_socket_video_close,
                          [this] { ++closeSignals; });
         thread->start();

@@ -35,7 +35,7 @@ struct channel_parts {
 
     std::unique_ptr<SocketChannel> make_channel(int kind = SocketThreadFactory::kVideo)
     {
-        return std::make_unique<SocketChannel>(kind, sock, &queue, wait, handler);
+        return std::make_unique<SocketChannel>(kind, sock, &queue, wait, handler.get());
     }
 
     // Queues a frame; `watch` sees when its buffer is released.
@@ -79,7 +79,7 @@ TEST(SocketChannel, FactoryBuildsTheNamedVideoPairOnly)
     EXPECT_FALSE(video->send_thread()->isRunning());
 
     for (const int kind : {0, 99}) {
-        SocketChannel unknown(kind, parts.sock, &parts.queue, parts.wait, parts.handler);
+        SocketChannel unknown(kind, parts.sock, &parts.queue, parts.wait, parts.handler.get());
         EXPECT_FALSE(unknown.valid());
         unknown.start(QThread::InheritPriority, QThread::InheritPriority); // logged, harmless
     }
@@ -87,7 +87,7 @@ TEST(SocketChannel, FactoryBuildsTheNamedVideoPairOnly)
                             nullptr);
     EXPECT_FALSE(noHandler.valid());
     SocketChannel noQueue(SocketThreadFactory::kVideo, parts.sock, nullptr, parts.wait,
-                          parts.handler);
+                          parts.handler.get());
     EXPECT_FALSE(noQueue.valid());
 }
 
