@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace socket_test;
 
@@ -159,9 +160,18 @@ TEST(SocketChannel, StopsAnIdlePairWithinTheBound)
     EXPECT_TRUE(parts.sock->has_socket());
 }
 
-// The receive thread is stuck in its handler: stopping closes the socket under it, gives
-// up after the bound, and the thread object outlives the channel until the thread ends.
-TEST(SocketChannel, StopGivesUpOnAStuckReceiveWithoutDestroyingIt)
+// The receive thread is stuck in its handler: stopping closes the socket under it and gives
+// up on the thread, then waits (bounded) for the handler call to end, because the owner may
+// destroy the handler once stop() returns. A thread given up on is destroyed once it ends.
+struct stuck_handler_case {
+    const char *name;
+    std::chrono::milliseconds beyondClose; // how long the call runs on after the socket closes
+    bool handlerFree;                       // stop() saw the call end
+};
+
+class SocketChannelStuckHandler : public ::testing::TestWithParam<stuck_handler_case> {};
+
+TEST_P(SocketChannelStuckHandler, StopReturnsOnceTheHandlerCallEndedWithinItsBound)
 {
     channel_parts parts;
     auto channel = parts.make_channel();
@@ -172,17 +182,33 @@ TEST(SocketChannel, StopGivesUpOnAStuckReceiveWithoutDestroyingIt)
     channel->start(QThread::InheritPriority, QThread::InheritPriority);
     ASSERT_TRUE(write_fd(parts.peer.get(), frame_bytes({0x01, 0x00})));
     ASSERT_TRUE(parts.handler->wait_calls(1));
+    // The handler's work: it ends a while after the stop has closed the socket under it.
+    std::thread work([&] {
+        eventually([&] { return !parts.sock->has_socket(); }, 5s);
+        std::this_thread::sleep_for(GetParam().beyondClose);
+        parts.handler->release();
+    });
 
-    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(channel->stop(), GetParam().handlerFree);
+    EXPECT_EQ(parts.handler->returned(), GetParam().handlerFree ? 1u : 0u)
+        << "stop() returned while the handler was still running";
     channel.reset();
-    EXPECT_LT(seconds_since(start), 4.0);
-    EXPECT_FALSE(parts.sock->has_socket()) << "the stuck thread's socket is closed";
-    EXPECT_FALSE(destroyed.load()) << "a running thread must not be destroyed";
-
-    parts.handler->release();
+    work.join();
     EXPECT_TRUE(eventually([&] { return destroyed.load(); }));
     EXPECT_EQ(parts.handler->calls().size(), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, SocketChannelStuckHandler,
+    ::testing::Values(
+        stuck_handler_case{"EndingWithinTheBound", 400ms, true},
+        stuck_handler_case{"OutlastingTheBound",
+                           std::chrono::milliseconds(SocketChannel::kCloseGraceMs +
+                                                     SocketChannel::kHandlerWaitMs + 400),
+                           false}),
+    [](const ::testing::TestParamInfo<stuck_handler_case> &row) {
+        return std::string(row.param.name);
+    });
 
 // The device stops reading: the send thread blocks in a send until stopping closes the
 // socket; every frame is released.

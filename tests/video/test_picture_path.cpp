@@ -1,3 +1,4 @@
+#include "test_support.h"
 #include "tools/socket/c_abs_socket_recv.h"
 #include "video/H264Decoder.h"
 #include "video/c_video_picture_path.h"
@@ -9,27 +10,9 @@
 #include <algorithm>
 #include <random>
 
+using socket_test::video_body;
+
 namespace {
-
-// A type-6 body: type, last, 6 reserved bytes, data length (u32 BE), data.
-std::vector<std::uint8_t> video_body(std::uint8_t last, const std::uint8_t *data,
-                                     std::size_t size)
-{
-    std::vector<std::uint8_t> body(12 + size, 0);
-    body[0] = 6;
-    body[1] = last;
-    body[8] = std::uint8_t(size >> 24);
-    body[9] = std::uint8_t(size >> 16);
-    body[10] = std::uint8_t(size >> 8);
-    body[11] = std::uint8_t(size);
-    std::copy(data, data + size, body.begin() + 12);
-    return body;
-}
-
-std::vector<std::uint8_t> video_body(std::uint8_t last, const std::vector<std::uint8_t> &data)
-{
-    return video_body(last, data.data(), data.size());
-}
 
 // A picture path whose sink keeps every picture it was handed.
 struct PicturePath : ::testing::Test {
@@ -227,61 +210,4 @@ TEST_F(PicturePath, SetupAgainStartsAFreshSession)
     EXPECT_TRUE(shown.empty());
     feed(video_body(1, stream[0]));
     EXPECT_EQ(shown.size(), 1u);
-}
-
-#include <QImage>
-
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
-
-// The receive thread decodes while another thread (the GUI's role) reads and releases the
-// pictures: pooled buffers cross threads both ways.
-TEST(PicturePathThreads, PicturesCrossToAnotherThreadAndBuffersComeBack)
-{
-    const auto stream = encode_pictures(30, 320, 240);
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::deque<QImage> queue;
-    bool finished = false;
-    c_video_picture_path path([&](video_picture picture) {
-        const QImage image = video_picture_image(picture);
-        std::lock_guard<std::mutex> guard(lock);
-        queue.push_back(image);
-        arrived.notify_one();
-    });
-    ASSERT_TRUE(path.setup());
-    std::thread receiver([&] {
-        for (const auto &picture : stream) {
-            const auto body = video_body(1, picture);
-            path.on_video_fragment(body.data(), std::uint32_t(body.size()));
-        }
-        std::lock_guard<std::mutex> guard(lock);
-        finished = true;
-        arrived.notify_one();
-    });
-    int received = 0;
-    std::uint64_t checksum = 0;
-    std::unique_lock<std::mutex> guard(lock);
-    while (!(finished && queue.empty())) {
-        if (!arrived.wait_for(guard, std::chrono::seconds(10),
-                              [&] { return finished || !queue.empty(); }))
-            break;
-        while (!queue.empty()) {
-            const QImage image = std::move(queue.front());
-            queue.pop_front();
-            guard.unlock();
-            for (int y = 0; y < image.height(); y += 7)
-                checksum += image.constScanLine(y)[y % 1280];
-            ++received;
-            guard.lock();
-        }
-    }
-    guard.unlock();
-    receiver.join();
-    EXPECT_EQ(received, 30);
-    EXPECT_GT(checksum, 0u);
-    EXPECT_LE(path.buffers_allocated(), 30u);
 }

@@ -39,12 +39,16 @@ void SocketChannel::start(QThread::Priority sendPriority, QThread::Priority recv
 
 bool SocketChannel::stop()
 {
-    bool handlersFree = true;
+    // Once is enough: the destructor after an explicit stop must not wait all over again
+    // for a thread already given up on.
+    if (m_stopped)
+        return m_handlersFree;
+    m_stopped = true;
     if (m_threads.send)
-        handlersFree = stop_thread(*m_threads.send) && handlersFree;
+        m_handlersFree = stop_thread(*m_threads.send) && m_handlersFree;
     if (m_threads.recv)
-        handlersFree = stop_thread(*m_threads.recv) && handlersFree;
-    return handlersFree;
+        m_handlersFree = stop_thread(*m_threads.recv) && m_handlersFree;
+    return m_handlersFree;
 }
 
 bool SocketChannel::stop_thread(c_socket_thread &thread)

@@ -37,8 +37,8 @@ public:
     // ends a blocked receive or send) and kCloseGraceMs more. Then each thread's handler is
     // detached: when stop() returns, no handler call starts any more, even on a thread that
     // runs on, and a call in progress has ended unless it outlasted kHandlerWaitMs too (then
-    // stop() returns false with an error line, and the handler must be kept). Repeated
-    // calls are harmless.
+    // stop() returns false with an error line, and the handler must be kept). A repeated
+    // call waits no more and returns the first call's result.
     bool stop();
 
     const std::shared_ptr<c_socket_thread> &send_thread() const { return m_threads.send; }
@@ -51,4 +51,6 @@ private:
     socket_thread_pair m_threads;
     std::shared_ptr<mt_queue<CQUEUE_MESSAGE>> m_queue; // shares the owner's queue
     bool m_started = false;
+    bool m_stopped = false;
+    bool m_handlersFree = true;
 };

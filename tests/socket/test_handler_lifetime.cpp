@@ -1,0 +1,129 @@
+// A channel's owner may destroy its handler as soon as the channel (or session) has stopped,
+// whatever its receive thread is doing then.
+
+#include "test_support.h"
+
+#include "km/c_km_session.h"
+#include "protocol/c_net_syncer.h"
+#include "tools/key_mouse/c_key_translator.h"
+#include "tools/socket/SocketChannel.h"
+#include "tools/socket/c_socket_thread.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+using namespace socket_test;
+
+namespace {
+
+// Plays a device that never stops sending: accepts one connection after another and writes
+// `frame` to each until it fails (the viewer closed it or stopped reading).
+class flooding_device {
+public:
+    explicit flooding_device(bytes frame) : m_frame(std::move(frame)), m_thread([this] { run(); }) {}
+    ~flooding_device()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::uint16_t port() const { return m_listener.port(); }
+
+private:
+    void run()
+    {
+        while (!m_stop) {
+            unique_fd peer = m_listener.accept_one(50);
+            const timeval patience{0, 200000};
+            setsockopt(peer.get(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+            while (peer.get() >= 0 && !m_stop && write_fd(peer.get(), m_frame)) {
+            }
+        }
+    }
+
+    loopback_listener m_listener;
+    bytes m_frame;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Counts calls; a call lasts `slowMs` longer once its thread was asked to stop.
+struct counting_handler : c_abs_net_handler {
+    explicit counting_handler(int slowMs = 0) : slowMs(slowMs) {}
+    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *, std::uint32_t,
+                           std::uint32_t) override
+    {
+        calls.fetch_add(1);
+        if (slowMs > 0 && eventually([sender] { return sender->stop_requested(); }, 10s))
+            std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
+        returned.fetch_add(1);
+        return kHandled;
+    }
+    const int slowMs;
+    std::atomic<int> calls{0};
+    std::atomic<int> returned{0};
+};
+
+std::shared_ptr<c_tcp_sock> connect_to(std::uint16_t port)
+{
+    auto sock = std::make_shared<c_tcp_sock>();
+    sock->set_remote_addr("127.0.0.1", port);
+    return sock->create_sock(nullptr, 0, 2000) == 1 ? sock : nullptr;
+}
+
+struct km_parts {
+    c_net_syncer syncer;
+    c_key_translator translator;
+    c_km_session session{syncer, translator};
+};
+
+} // namespace
+
+// The keyboard/mouse receive thread outlives the session's wait for it: stop() returns only
+// once the handler call in progress has ended.
+TEST(HandlerLifetime, KmStopReturnsOnceTheHandlerCallHasEnded)
+{
+    flooding_device device(frame_bytes({50, 1}));
+    km_parts km;
+    counting_handler handler(c_km_session::kStopWaitMs + 300);
+    ASSERT_TRUE(km.session.create_km_socket("127.0.0.1", device.port(), &handler));
+    ASSERT_TRUE(eventually([&] { return handler.calls.load() > 0; }));
+    km.session.stop();
+    EXPECT_EQ(handler.returned.load(), handler.calls.load())
+        << "stop() returned while the receive thread was inside the handler";
+}
+
+// Each channel is stopped and started again and again while the device keeps sending; each
+// round's handler is destroyed as soon as the channel stopped (the sanitizers watch).
+TEST(HandlerLifetime, ChannelsStopAndStartUnderAFloodingDevice)
+{
+    constexpr int kRounds = 50;
+    flooding_device device(frame_bytes({4, 1}));
+    for (const int kind : {int(SocketThreadFactory::kVideo), int(SocketThreadFactory::kMedia)}) {
+        for (int round = 0; round < kRounds; ++round) {
+            auto sock = connect_to(device.port());
+            ASSERT_TRUE(sock);
+            mt_queue<CQUEUE_MESSAGE> queue;
+            auto handler = std::make_unique<counting_handler>();
+            SocketChannel channel(kind, sock, &queue, std::make_shared<c_wait_object>(),
+                                  handler.get());
+            channel.start(QThread::InheritPriority, QThread::InheritPriority);
+            ASSERT_TRUE(eventually([&] { return handler->calls.load() > 0; })) << kind;
+            ASSERT_TRUE(channel.stop());
+            handler.reset();
+        }
+    }
+    km_parts km;
+    for (int round = 0; round < kRounds; ++round) {
+        auto handler = std::make_unique<counting_handler>();
+        ASSERT_TRUE(km.session.create_km_socket("127.0.0.1", device.port(), handler.get()));
+        ASSERT_TRUE(eventually([&] { return handler->calls.load() > 0; }));
+        km.session.stop();
+        handler.reset();
+    }
+}
