@@ -1,6 +1,3 @@
-// A channel's owner may destroy its handler as soon as the channel (or session) has stopped,
-// whatever its receive thread is doing then.
-
 #include "test_support.h"
 
 #include "km/c_km_session.h"
@@ -27,19 +24,14 @@ namespace {
 class flooding_device {
 public:
     explicit flooding_device(bytes frame) : m_frame(std::move(frame)), m_thread([this] { run(); }) {}
-    ~flooding_device()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
+    ~flooding_device() { m_stop = true, m_thread.join(); }
     std::uint16_t port() const { return m_listener.port(); }
 
 private:
     void run()
     {
-        while (!m_stop) {
-            unique_fd peer = m_listener.accept_one(50);
-            const timeval patience{0, 200000};
+        const timeval patience{0, 200000};
+        for (unique_fd peer; !m_stop; peer = m_listener.accept_one(50)) {
             setsockopt(peer.get(), SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
             while (peer.get() >= 0 && !m_stop && write_fd(peer.get(), m_frame)) {
             }
@@ -68,13 +60,6 @@ struct counting_handler : c_abs_net_handler {
     std::atomic<int> calls{0};
     std::atomic<int> returned{0};
 };
-
-std::shared_ptr<c_tcp_sock> connect_to(std::uint16_t port)
-{
-    auto sock = std::make_shared<c_tcp_sock>();
-    sock->set_remote_addr("127.0.0.1", port);
-    return sock->create_sock(nullptr, 0, 2000) == 1 ? sock : nullptr;
-}
 
 struct km_parts {
     c_net_syncer syncer;
@@ -106,8 +91,9 @@ TEST(HandlerLifetime, ChannelsStopAndStartUnderAFloodingDevice)
     flooding_device device(frame_bytes({4, 1}));
     for (const int kind : {int(SocketThreadFactory::kVideo), int(SocketThreadFactory::kMedia)}) {
         for (int round = 0; round < kRounds; ++round) {
-            auto sock = connect_to(device.port());
-            ASSERT_TRUE(sock);
+            auto sock = std::make_shared<c_tcp_sock>();
+            sock->set_remote_addr("127.0.0.1", device.port());
+            ASSERT_EQ(sock->create_sock(nullptr, 0, 2000), 1);
             mt_queue<CQUEUE_MESSAGE> queue;
             auto handler = std::make_unique<counting_handler>();
             SocketChannel channel(kind, sock, &queue, std::make_shared<c_wait_object>(),
