@@ -57,8 +57,7 @@ struct counting_handler : c_abs_net_handler {
         return kHandled;
     }
     const int slowMs;
-    std::atomic<int> calls{0};
-    std::atomic<int> returned{0};
+    std::atomic<int> calls{0}, returned{0};
 };
 
 struct km_parts {

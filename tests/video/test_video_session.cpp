@@ -21,8 +21,7 @@ TEST(VideoSession, StopReturnsOnlyOnceTheReceiveThreadLeftThePicturePath)
 {
     loopback_listener listener;
     c_video_session session;
-    std::atomic<int> entered{0};
-    std::atomic<int> left{0};
+    std::atomic<int> entered{0}, left{0};
     QObject::connect(
         &session, &c_video_session::picture_decoded, &session,
         [&](const video_picture &) {
