@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     c_km_session session({kInboundKey, kOutboundKey}, syncer, translator);
     checking_handler handler(session);
     km_receiver receiver(nullptr, kInboundKey);
-    receiver.add_handler(&handler);
+    receiver.attach_handler(&handler);
 
     fuzz::split_stream(data, size, [&](const frame_header &header, std::uint8_t *body,
                                        std::uint32_t length) {

@@ -78,7 +78,7 @@ public:
 
 struct video_channel {
     std::shared_ptr<video_handler> handler = std::make_shared<video_handler>();
-    video_receiver receiver{nullptr, handler, kInboundKey};
+    video_receiver receiver{nullptr, handler.get(), kInboundKey};
 };
 
 } // namespace

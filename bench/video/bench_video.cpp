@@ -3,9 +3,9 @@
 // Four deterministic desktop-like streams are encoded in memory at start (libx264: 1080p60
 // and 2160p30, CAVLC and CABAC, four slices per picture). Each is sent as the device frames
 // it, over a loopback socket, paced at its picture rate and unpaced, to the viewer's own
-// video channel, picture path and display hand-over (viewer_stand_in); the floor is the
-// same pictures decoded and converted to BGRA by libavcodec and libswscale alone on one
-// thread. Afterwards the piecewise costs run under Google Benchmark (isolated_benchmarks).
+// video session (c_video_session: channel, picture path, display hand-over), shown as the
+// window shows it (session_display); the floor is the same pictures decoded and converted
+// to BGRA by libavcodec and libswscale alone on one thread. Afterwards the piecewise costs run under Google Benchmark (isolated_benchmarks).
 //
 // CPU per picture: the process's getrusage time over a session minus the sender thread's
 // own clock (so the viewer's threads: receive, GUI, Qt's helpers); the floor uses its

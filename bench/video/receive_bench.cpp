@@ -3,7 +3,7 @@
 #include "c_video_framer.h"
 #include "loopback_sender.h"
 #include "video/ffmpeg_ptr.h"
-#include "viewer_stand_in.h"
+#include "session_display.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -22,7 +22,7 @@ using clock_type = std::chrono::steady_clock;
 
 constexpr std::size_t kFragmentBytes = 65536;
 constexpr unsigned kCipherEvery = 8;
-constexpr int kPollMs = 20; // the stand-in's GUI thread is busy as little as may be
+constexpr int kPollMs = 20; // the display's GUI thread is busy as little as may be
 constexpr int kGraceMs = 20000; // beyond the stream's own duration
 
 double thread_cpu_seconds()
@@ -68,7 +68,7 @@ path_figures run_viewer(const std::vector<std::vector<std::uint8_t>> &wire, int 
     loopback_sender sender;
     if (sender.port() == 0)
         return f;
-    viewer_stand_in viewer(area);
+    session_display viewer(area);
     QCoreApplication::processEvents(); // the label's first paint, before anything is timed
 
     double processAtMark = process_cpu_seconds(), guiAtMark = thread_cpu_seconds();

@@ -34,7 +34,8 @@ std::vector<std::vector<std::uint8_t>> frame_pictures(const test_stream &stream,
                                                       const inbound_key &key);
 
 // Sends `count` pictures (the stream round and round; it starts with a key frame) over a
-// loopback socket, at `fps` or unpaced (0), to a viewer_stand_in whose label covers `area`.
+// loopback socket, at `fps` or unpaced (0), to the viewer's video session, shown in a label
+// that covers `area`.
 // The figures leave out the first `warmUp` pictures (the session's start: decoder, picture
 // pool and canvases allocate then). GUI thread; runs its own event loop until the last
 // picture has been painted (bounded).

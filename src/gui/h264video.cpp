@@ -11,9 +11,7 @@
 #include "settings/config_file.h"
 #include "settings/key_file.h"
 #include "sysKeyConfig.h"
-#include "tools/socket/SocketChannel.h"
-#include "tools/socket/c_wait_object.h"
-#include "video/c_video_picture_path.h"
+#include "video/c_video_session.h"
 
 #include <QCoreApplication>
 #include <QLayout>
@@ -28,7 +26,7 @@ H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags)
 
 H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &settingsDir)
     : QMainWindow(parent, flags), ui(std::make_unique<Ui::H264VideoClass>()),
-      m_settingsDir(settingsDir), m_videoWait(std::make_shared<c_wait_object>())
+      m_settingsDir(settingsDir), m_video(std::make_unique<c_video_session>())
 {
     build_shell();
     connect_actions();

@@ -2,17 +2,14 @@
 
 #include "protocol/c_abs_net_handler.h"
 #include "protocol/c_net_syncer.h"
-#include "protocol/c_video_msg_dispatcher.h"
 #include "settings/system_key.h"
 #include "tools/key_mouse/c_key_translator.h"
-#include "tools/socket/mt_queue.h"
 #include "video/display_geometry.h"
 
 #include <QMainWindow>
 #include <QMap>
 #include <QImage>
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -21,24 +18,19 @@ class H264VideoClass;
 }
 class QAction;
 class QToolButton;
-class SocketChannel;
 class c_input_capture;
 class c_km_session;
 class c_ui_u_setting_dlg;
-class c_tcp_sock;
-class c_video_picture_path;
+class c_video_session;
 class sysKeyConfig;
-struct c_wait_object;
 
 // The main window: shows the remote screen, captures input for it while this viewer holds
-// the write privilege, and owns the device channels. It handles the messages of the video
-// and keyboard/mouse channels (HandleMsg, on their receive threads) and holds the
-// keyboard/mouse outgoing list (c_net_syncer). Apart from HandleMsg and the picture
-// hand-over, everything here runs on the GUI thread.
-class H264Video : public QMainWindow,
-                  public c_abs_net_handler,
-                  public c_net_syncer,
-                  private c_video_msg_listener {
+// the write privilege, and owns the device channels. It handles the messages of the
+// keyboard/mouse channel (HandleMsg, on its receive thread) and holds the keyboard/mouse
+// outgoing list (c_net_syncer); the video channel is a c_video_session whose pictures it
+// shows. Apart from HandleMsg and the LED reports of the video channel, everything here runs
+// on the GUI thread.
+class H264Video : public QMainWindow, public c_abs_net_handler, public c_net_syncer {
     Q_OBJECT
 
 public:
@@ -54,7 +46,7 @@ public:
 
     bool start_failed() const { return m_startFailed; }
 
-    // Video and keyboard/mouse channel messages; runs on their receive threads.
+    // Keyboard/mouse channel messages; runs on its receive thread.
     std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
                            std::uint32_t lengthField, std::uint32_t bodyLength) override;
 
@@ -71,9 +63,6 @@ public:
 
     // Queues one video channel body (type byte first), framed plain, tagged "notU".
     void queue_video_body(const std::vector<std::uint8_t> &body);
-
-signals:
-    void signal_decode_one_frame(QImage picture);
 
 public slots:
     void HandleKMData(const void *sender, const unsigned char *body, uint lengthField,
@@ -113,12 +102,7 @@ private:
     void mark_window_resized();
     void restart_mouse_sampling();
     bool open_video();
-    void start_video_session(std::shared_ptr<c_tcp_sock> socket);
     void stop_video();
-
-    // c_video_msg_listener, on the video receive thread.
-    void on_led_report(std::uint8_t bits) override;
-    void on_video_fragment(const std::uint8_t *body, std::uint32_t length) override;
 
     std::unique_ptr<Ui::H264VideoClass> ui;
     QString m_settingsDir; // holds "config.xml" and "key.xml"
@@ -138,22 +122,7 @@ private:
     std::unique_ptr<c_ui_u_setting_dlg> m_media;
 
     // Video channel.
-    std::shared_ptr<c_tcp_sock> m_videoSocket;
-    mt_queue<CQUEUE_MESSAGE> m_videoQueue;
-    std::shared_ptr<c_wait_object> m_videoWait;
-    std::unique_ptr<SocketChannel> m_videoChannel;
-    std::unique_ptr<c_video_picture_path> m_picturePath;
-    c_video_msg_dispatcher m_dispatcher{this};
-    // Pictures emitted but not yet shown: the display skips all but the newest, so a busy
-    // GUI never builds a backlog.
-    std::atomic<int> m_picturesInFlight{0};
-    // Figures for the statistics line the video receive thread logs now and then (the GUI
-    // thread adds what it shows and skips).
-    std::atomic<std::uint64_t> m_picturesDisplayed{0};
-    std::atomic<std::uint64_t> m_picturesSkipped{0};
-    std::int64_t m_slowestFragmentUs = 0;          // video receive thread
-    std::int64_t m_statisticsDueMs = 0;            // video receive thread
-    void log_video_statistics();                   // video receive thread
+    std::unique_ptr<c_video_session> m_video;
 
     // Display.
     display_geometry m_geometry;

@@ -6,7 +6,6 @@
 #include "c_input_capture.h"
 #include "c_ui_u_setting_dlg.h"
 #include "km/c_km_session.h"
-#include "video/c_video_picture_path.h"
 #include "launch/LaunchParams.h"
 #include "logging/log.h"
 
@@ -92,27 +91,14 @@ void H264Video::open_media()
 std::uint8_t H264Video::HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
                                   std::uint32_t lengthField, std::uint32_t bodyLength)
 {
-    if (m_km && m_km->is_km_receiver(sender)) {
-        HandleKMData(sender, body, lengthField, bodyLength);
-        return kHandled;
-    }
-    const std::uint8_t result = m_dispatcher.dispatch(body, bodyLength);
-    // A fragment that could not be taken leaves a hole in the picture it belongs to.
-    if (result == kRefused && bodyLength > 0 && body[0] == 6 && m_picturePath)
-        m_picturePath->discard_partial();
-    return result;
+    HandleKMData(sender, body, lengthField, bodyLength);
+    return kHandled;
 }
 
 void H264Video::HandleKMData(const void *sender, const unsigned char *body, uint lengthField,
                              uint bodyLength)
 {
     m_km->HandleKMData(sender, body, lengthField, bodyLength);
-}
-
-void H264Video::on_led_report(std::uint8_t bits)
-{
-    if (m_km)
-        m_km->led().apply_led_bits(bits);
 }
 
 bool H264Video::eventFilter(QObject *watched, QEvent *event)

@@ -88,7 +88,7 @@ struct UThreads : ::testing::Test {
     {
         sock->set_remote_addr("127.0.0.1", device.port());
         ASSERT_EQ(sock->create_sock(nullptr, 0, 2000), 1);
-        pair = create_u_threads({sock, &queue, wait, handler, {}});
+        pair = create_u_threads({sock, &queue, wait, handler.get(), {}});
         ASSERT_TRUE(pair.send && pair.recv);
     }
     void TearDown() override
@@ -259,8 +259,9 @@ TEST(UThreadsUnreachable, KeyboardMouseFramesLeaveWhileTheMediaDeviceIsUnreachab
     ASSERT_NE(mediaSocket->create_sock(nullptr, 0, 2000), 1);
     mt_queue<CQUEUE_MESSAGE> queue;
     queue.append(make_login_message(7));
+    accepting_handler handler;
     auto pair = create_u_threads({mediaSocket, &queue, std::make_shared<c_wait_object>(),
-                                  std::make_shared<accepting_handler>(), {}});
+                                  &handler, {}});
     ASSERT_TRUE(pair.send && pair.recv);
     auto &sender = static_cast<c_socket_send_u &>(*pair.send);
     sender.set_syncer(&syncer);

@@ -132,11 +132,11 @@ bytes frame_bytes(const bytes &body, std::uint32_t plainLength)
     return out;
 }
 
-bytes video_body(std::uint8_t last, const bytes &data)
+bytes video_body(std::uint8_t last, const std::uint8_t *data, std::size_t size)
 {
     bytes body{6, last, 0, 0, 0, 0, 0, 0};
-    put_be32(body, static_cast<std::uint32_t>(data.size()));
-    body.insert(body.end(), data.begin(), data.end());
+    put_be32(body, static_cast<std::uint32_t>(size));
+    body.insert(body.end(), data, data + size);
     return body;
 }
 
@@ -205,6 +205,7 @@ std::uint8_t recording_handler::HandleMsg(c_socket_thread *sender, const std::ui
     m_changed.notify_all();
     // Bounded so a failing test cannot hang the run.
     m_changed.wait_for(lock, 20s, [this] { return !m_held; });
+    ++m_returned;
     return kHandled;
 }
 

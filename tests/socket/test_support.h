@@ -64,7 +64,11 @@ inline bytes frame_bytes(const bytes &body)
     return frame_bytes(body, static_cast<std::uint32_t>(body.size()));
 }
 // A type-6 body: type, last, 6 reserved bytes, data length (BE), data.
-bytes video_body(std::uint8_t last, const bytes &data);
+bytes video_body(std::uint8_t last, const std::uint8_t *data, std::size_t size);
+inline bytes video_body(std::uint8_t last, const bytes &data)
+{
+    return video_body(last, data.data(), data.size());
+}
 
 // Polls pred every few milliseconds until it holds or timeout passes.
 bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds timeout = 3000ms);
@@ -89,6 +93,8 @@ public:
     // Waits until at least n calls were recorded (bounded).
     bool wait_calls(std::size_t n, std::chrono::milliseconds timeout = 3000ms);
     std::vector<call> calls() const;
+    // Calls that have returned.
+    std::size_t returned() const { std::lock_guard l(m_lock); return m_returned; }
     // While held, HandleMsg blocks (after recording) until release().
     void hold() { std::lock_guard l(m_lock); m_held = true; }
     void release();
@@ -98,6 +104,7 @@ private:
     std::condition_variable m_changed;
     std::vector<call> m_calls;
     bool m_held = false;
+    std::size_t m_returned = 0;
 };
 
 } // namespace socket_test

@@ -1,5 +1,6 @@
 #include "video/H264Decoder.h"
 #include "video/H264Encoder.h"
+#include "test_support.h"
 #include "video_test_support.h"
 
 extern "C" {
@@ -193,7 +194,7 @@ TEST(H264Decoder, NeverWritesPastTheOutputAndSurvivesMisuse)
 {
     const auto stream = encode_pictures(2, 320, 240);
     H264Decoder decoder;
-    const int dropLines = log_capture::instance().error_lines("picture dropped");
+    const int dropLines = socket_test::log_lines_with("picture dropped");
     std::vector<std::uint8_t> out(picture_layout::of(320, 240).bytes - 1, 0xCD); // one short
     int w = -1, h = -1;
     EXPECT_LT(decoder.decode(stream[0].data(), int(stream[0].size()), out.data(), out.size(), w,
@@ -207,7 +208,7 @@ TEST(H264Decoder, NeverWritesPastTheOutputAndSurvivesMisuse)
     EXPECT_EQ(w, -1);
     EXPECT_EQ(h, -1);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint8_t b) { return b == 0xCD; }));
-    EXPECT_EQ(log_capture::instance().error_lines("picture dropped") - dropLines, 1);
+    EXPECT_EQ(socket_test::log_lines_with("picture dropped") - dropLines, 1);
     // An empty packet is refused rather than ending the stream.
     EXPECT_LT(decoder.decode(nullptr, 0, out.data(), out.size(), w, h), 0);
     std::vector<std::uint8_t> room(picture_layout::of(320, 240).bytes);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -44,45 +45,35 @@ std::vector<std::vector<std::uint8_t>> encode_run(H264Encoder &encoder, int coun
 
 } // namespace
 
-TEST(H264Encoder, KeyFramesCarryParameterSetsAndComeEveryGop)
+// Key frames carry the parameter sets and come every GOP (here 5), on request, and by
+// default every two seconds (10 fps: 20 pictures) counted from the last key frame.
+TEST(H264Encoder, KeyFramesCarryParameterSetsAndComeEveryGopOrOnRequest)
 {
-    H264Encoder encoder;
-    h264_encoder_config config = small_config();
-    config.gop = 5;
-    ASSERT_TRUE(encoder.open(config));
-    const auto pictures = encode_run(encoder, 11, 320, 240);
-    ASSERT_EQ(pictures.size(), 11u);
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-        SCOPED_TRACE(i);
+    struct run {
+        int gop;
+        int pictures;
+        std::set<std::size_t> keys;
+        int forceAt;
+    };
+    for (const run &r : {run{5, 11, {0, 5, 10}, -1}, run{0, 28, {0, 7, 27}, 7}}) {
+        H264Encoder encoder;
+        h264_encoder_config config = small_config();
+        if (r.gop > 0)
+            config.gop = r.gop;
+        ASSERT_TRUE(encoder.open(config));
+        const auto pictures = encode_run(encoder, r.pictures, 320, 240, r.forceAt);
         // Zero latency: every input picture gives its output picture at once.
-        ASSERT_FALSE(pictures[i].empty());
-        ASSERT_TRUE(std::equal(pictures[i].begin(), pictures[i].begin() + 3,
-                               std::vector<std::uint8_t>{0, 0, 0}.begin())
-                    || (pictures[i][0] == 0 && pictures[i][1] == 0 && pictures[i][2] == 1));
-        const auto types = nal_unit_types(pictures[i]);
-        const bool key = i % 5 == 0;
-        EXPECT_EQ(contains(types, kNalSps), key);
-        EXPECT_EQ(contains(types, kNalPps), key);
-        EXPECT_EQ(contains(types, kNalIdr), key);
-        EXPECT_EQ(contains(types, kNalSlice), !key);
+        ASSERT_EQ(pictures.size(), std::size_t(r.pictures));
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            SCOPED_TRACE(i);
+            const auto types = nal_unit_types(pictures[i]);
+            const bool key = r.keys.count(i) > 0;
+            EXPECT_EQ(contains(types, kNalSps), key);
+            EXPECT_EQ(contains(types, kNalPps), key);
+            EXPECT_EQ(contains(types, kNalIdr), key);
+            EXPECT_EQ(contains(types, kNalSlice), !key);
+        }
     }
-    EXPECT_EQ(encoder.pictures_encoded(), 11u);
-}
-
-TEST(H264Encoder, KeyFrameOnRequestAndDefaultGopOfTwoSeconds)
-{
-    H264Encoder encoder;
-    ASSERT_TRUE(encoder.open(small_config())); // 10 fps: a key frame every 20 pictures
-    const auto pictures = encode_run(encoder, 21, 320, 240, 7);
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-        SCOPED_TRACE(i);
-        const auto types = nal_unit_types(pictures[i]);
-        const bool key = i == 0 || i == 7;
-        EXPECT_EQ(contains(types, kNalIdr), key);
-        EXPECT_EQ(contains(types, kNalSps), key);
-    }
-    // The GOP counts from the forced key frame on (x264 restarts its key frame interval).
-    EXPECT_TRUE(contains(nal_unit_types(encode_run(encoder, 7, 320, 240).back()), kNalIdr));
 }
 
 TEST(H264Encoder, ProfilesSlicesAndSizeChange)

@@ -1,3 +1,4 @@
+#include "test_support.h"
 #include "tools/socket/c_abs_socket_recv.h"
 #include "video/H264Decoder.h"
 #include "video/c_video_picture_path.h"
@@ -9,27 +10,9 @@
 #include <algorithm>
 #include <random>
 
+using socket_test::video_body;
+
 namespace {
-
-// A type-6 body: type, last, 6 reserved bytes, data length (u32 BE), data.
-std::vector<std::uint8_t> video_body(std::uint8_t last, const std::uint8_t *data,
-                                     std::size_t size)
-{
-    std::vector<std::uint8_t> body(12 + size, 0);
-    body[0] = 6;
-    body[1] = last;
-    body[8] = std::uint8_t(size >> 24);
-    body[9] = std::uint8_t(size >> 16);
-    body[10] = std::uint8_t(size >> 8);
-    body[11] = std::uint8_t(size);
-    std::copy(data, data + size, body.begin() + 12);
-    return body;
-}
-
-std::vector<std::uint8_t> video_body(std::uint8_t last, const std::vector<std::uint8_t> &data)
-{
-    return video_body(last, data.data(), data.size());
-}
 
 // A picture path whose sink keeps every picture it was handed.
 struct PicturePath : ::testing::Test {
@@ -103,27 +86,16 @@ TEST_F(PicturePath, WholePictureInOneFragmentIsDecodedWithoutCopy)
     EXPECT_EQ(path.assembler()->fill(), stream[0].size());
 }
 
-TEST_F(PicturePath, NothingIsShownBeforeAFirstPicture)
-{
-    const auto stream = encode_pictures(3, 320, 240);
-    // Joining after the key frame: P pictures without parameter sets give no picture.
-    feed(video_body(1, stream[1]));
-    feed(video_body(1, stream[2]));
-    EXPECT_TRUE(shown.empty());
-    feed(video_body(1, stream[0]));
-    EXPECT_EQ(shown.size(), 1u);
-}
-
 TEST_F(PicturePath, OversizePictureIsDroppedWithItsRemainingFragments)
 {
     constexpr std::uint32_t kLimit = c_video_picture_path::kAssemblerCapacity;
     const auto stream = encode_pictures(2, 320, 240);
-    const int before = log_capture::instance().error_lines("picture dropped");
+    const int before = socket_test::log_lines_with("picture dropped");
     const std::vector<std::uint8_t> half(kLimit / 2 + 1, 0x11);
     feed(video_body(0, half));
     feed(video_body(0, half)); // two bytes over the limit
     EXPECT_EQ(path.assembler()->fill(), 0u);
-    EXPECT_EQ(log_capture::instance().error_lines("picture dropped") - before, 1);
+    EXPECT_EQ(socket_test::log_lines_with("picture dropped") - before, 1);
     feed(video_body(0, half));
     feed(video_body(1, stream[0])); // the oversize picture's last fragment: skipped too
     EXPECT_TRUE(shown.empty());
@@ -165,10 +137,10 @@ TEST_F(PicturePath, DecodedPictureOverTheOutputLimitIsDropped)
     const auto large = encode_pictures(1, 4096, 2112);
     const auto small = encode_pictures(1, 320, 240);
     ASSERT_EQ(large.size(), 1u);
-    const int before = log_capture::instance().error_lines("picture dropped");
+    const int before = socket_test::log_lines_with("picture dropped");
     feed(video_body(1, large[0]));
     EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(log_capture::instance().error_lines("picture dropped") - before, 1);
+    EXPECT_EQ(socket_test::log_lines_with("picture dropped") - before, 1);
     feed(video_body(1, small[0]));
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].width, 320);
@@ -222,66 +194,9 @@ TEST_F(PicturePath, SetupAgainStartsAFreshSession)
     feed(video_body(0, stream[0].data(), 50));
     ASSERT_TRUE(path.setup());
     EXPECT_EQ(path.assembler()->fill(), 0u);
-    // The new decoder needs a key frame again.
+    // The new decoder needs a key frame again (as one joining a stream after it would).
     feed(video_body(1, stream[1]));
     EXPECT_TRUE(shown.empty());
     feed(video_body(1, stream[0]));
     EXPECT_EQ(shown.size(), 1u);
-}
-
-#include <QImage>
-
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
-
-// The receive thread decodes while another thread (the GUI's role) reads and releases the
-// pictures: pooled buffers cross threads both ways.
-TEST(PicturePathThreads, PicturesCrossToAnotherThreadAndBuffersComeBack)
-{
-    const auto stream = encode_pictures(30, 320, 240);
-    std::mutex lock;
-    std::condition_variable arrived;
-    std::deque<QImage> queue;
-    bool finished = false;
-    c_video_picture_path path([&](video_picture picture) {
-        const QImage image = video_picture_image(picture);
-        std::lock_guard<std::mutex> guard(lock);
-        queue.push_back(image);
-        arrived.notify_one();
-    });
-    ASSERT_TRUE(path.setup());
-    std::thread receiver([&] {
-        for (const auto &picture : stream) {
-            const auto body = video_body(1, picture);
-            path.on_video_fragment(body.data(), std::uint32_t(body.size()));
-        }
-        std::lock_guard<std::mutex> guard(lock);
-        finished = true;
-        arrived.notify_one();
-    });
-    int received = 0;
-    std::uint64_t checksum = 0;
-    std::unique_lock<std::mutex> guard(lock);
-    while (!(finished && queue.empty())) {
-        if (!arrived.wait_for(guard, std::chrono::seconds(10),
-                              [&] { return finished || !queue.empty(); }))
-            break;
-        while (!queue.empty()) {
-            const QImage image = std::move(queue.front());
-            queue.pop_front();
-            guard.unlock();
-            for (int y = 0; y < image.height(); y += 7)
-                checksum += image.constScanLine(y)[y % 1280];
-            ++received;
-            guard.lock();
-        }
-    }
-    guard.unlock();
-    receiver.join();
-    EXPECT_EQ(received, 30);
-    EXPECT_GT(checksum, 0u);
-    EXPECT_LE(path.buffers_allocated(), 30u);
 }

@@ -1,11 +1,6 @@
 #include "video_test_support.h"
 
-#include "logging/CLogerManager.h"
 #include "video/H264Encoder.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -72,42 +67,6 @@ double psnr_rgb32(const std::uint8_t *a, const std::uint8_t *b, int width, int h
     }
     const double mse = sum / double(pixels * 3);
     return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
-}
-
-log_capture &log_capture::instance()
-{
-    static log_capture capture;
-    return capture;
-}
-
-log_capture::log_capture()
-{
-    static QTemporaryDir dir;
-    m_dir = dir.path().toStdString() + "/log/";
-    auto *manager = dynamic_cast<CLogerManager *>(ILogManager::getInstance());
-    LoggerConfig config = CLogerManager::mainLoggerDefaults();
-    config.path = m_dir;
-    config.display = false;
-    config.level = LOG_LEVEL_DEBUG;
-    config.enabled = true;
-    manager->setLogger(ILogManager::kMainLogger, "Main", config);
-    manager->start();
-}
-
-int log_capture::error_lines(const std::string &text) const
-{
-    int count = 0;
-    const QDir dir(QString::fromStdString(m_dir));
-    for (const QString &name : dir.entryList(QDir::Files, QDir::Name)) {
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            if (line.contains("LOG_ERROR") && line.contains(text.c_str()))
-                ++count;
-        }
-    }
-    return count;
 }
 
 std::vector<std::vector<std::uint8_t>> encode_pictures(int count, int width, int height,

@@ -19,21 +19,6 @@ int sps_profile(const std::vector<std::uint8_t> &stream);
 // three colour bytes of each pixel.
 double psnr_rgb32(const std::uint8_t *a, const std::uint8_t *b, int width, int height);
 
-#include <string>
-
-// Sends the process's log lines (main logger) to a temporary folder, so a test can count
-// the lines that name a text. Starts the log manager on first use.
-class log_capture {
-public:
-    static log_capture &instance();
-    // Lines logged so far at error level that contain `text`.
-    int error_lines(const std::string &text) const;
-
-private:
-    log_capture();
-    std::string m_dir;
-};
-
 // An encoded stream of `count` moving pictures of width x height (key frame first), at the
 // encoder's usual quality unless `crf` is given.
 std::vector<std::vector<std::uint8_t>> encode_pictures(int count, int width, int height,

@@ -64,7 +64,7 @@ bool c_km_session::create_km_socket(const std::string &ip, std::uint16_t port,
     m_recv = make_thread<c_socket_recv_km1>(sock, m_inboundKey);
     m_recvId.store(m_recv.get());
     // Registered before the thread starts, so no answer can slip past an empty list.
-    m_recv->add_handler(handler != nullptr ? handler : this);
+    m_recv->attach_handler(handler != nullptr ? handler : this);
     connect(m_recv.get(), &c_socket_recv_km1::socket_close, this,
             &c_km_session::on_km_socket_close, Qt::QueuedConnection);
     m_recv->start();
@@ -108,6 +108,9 @@ void c_km_session::stop()
             m_recvId.store(nullptr);
         else
             TLOG_ERROR << "km_recv did not end within " << kStopWaitMs << " ms";
+        // The thread may run on, but the handler is its owner's to destroy from now on.
+        if (!m_recv->detach_handler(kStopWaitMs))
+            TLOG_ERROR << "km_recv still inside its handler after " << kStopWaitMs << " ms more";
         m_recv.reset();
     }
     if (m_socket) {

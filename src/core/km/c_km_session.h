@@ -71,9 +71,9 @@ public:
     // One keep-alive, as the timer sends it.
     void queue_keep_alive();
 
-    // Stops the receive thread and withdraws a waiting main-thread request; returns within
-    // kStopWaitMs. Then closes the socket and empties the outgoing list. Harmless when
-    // repeated.
+    // Stops the receive thread and withdraws a waiting main-thread request, and ends the
+    // thread's calls to its handler; returns within 2 x kStopWaitMs. Then closes the socket
+    // and empties the outgoing list. Harmless when repeated.
     void stop();
 
     // True when `sender` is this session's receive thread (the window's dispatch test).

@@ -28,30 +28,6 @@ constexpr std::uint8_t kModeWrite = 2;
 
 } // namespace
 
-// The receive thread holds the handler by a shared pointer and may in principle outlive the
-// session; this proxy is what it holds, and shutdown() cuts it off.
-class c_u_media_session::handler_proxy : public c_abs_net_handler {
-public:
-    explicit handler_proxy(c_u_media_session *session) : m_session(session) {}
-
-    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
-                           std::uint32_t lengthField, std::uint32_t bodyLength) override
-    {
-        QMutexLocker lock(&m_lock);
-        return m_session ? m_session->HandleMsg(sender, body, lengthField, bodyLength) : kOk;
-    }
-    // Waits for a HandleMsg in progress.
-    void detach()
-    {
-        QMutexLocker lock(&m_lock);
-        m_session = nullptr;
-    }
-
-private:
-    QMutex m_lock;
-    c_u_media_session *m_session;
-};
-
 c_u_media_session::c_u_media_session(settings config) : m_config(std::move(config)) {}
 
 c_u_media_session::~c_u_media_session()
@@ -87,9 +63,8 @@ bool c_u_media_session::open_channel(const std::string &ip, std::uint16_t port,
     if (!connected)
         TLOG_ERROR << "vm connect to " << ip << ':' << port << " failed";
 
-    m_proxy = std::make_shared<handler_proxy>(this);
     m_channel = std::make_shared<SocketChannel>(SocketThreadFactory::kMedia, m_socket, &m_queue,
-                                                m_waitObject, m_proxy);
+                                                m_waitObject, this);
     if (m_channel->valid())
         m_channel->start(QThread::HighestPriority, QThread::HighestPriority);
     else
@@ -222,8 +197,6 @@ void c_u_media_session::shutdown()
         wait_until_sent(m_config.closeWaitMs);
         m_channel->stop();
     }
-    if (m_proxy)
-        m_proxy->detach();
     m_queue.clear();
     m_channel.reset();
     m_socket.reset();

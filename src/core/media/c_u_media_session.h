@@ -134,8 +134,6 @@ public:
     std::shared_ptr<c_read_write_disk_sector_win> disk() const;
 
 private:
-    class handler_proxy;
-
     // The read or write instruction being served (guarded by m_stateLock).
     struct batch {
         std::uint8_t mode = 0; // 0 none, 1 read, 2 write
@@ -161,7 +159,6 @@ private:
     settings m_config;
     std::shared_ptr<c_tcp_sock> m_socket;
     std::shared_ptr<SocketChannel> m_channel;
-    std::shared_ptr<handler_proxy> m_proxy;
     mt_queue<CQUEUE_MESSAGE> m_queue;
     std::shared_ptr<c_wait_object> m_waitObject = std::make_shared<c_wait_object>();
 

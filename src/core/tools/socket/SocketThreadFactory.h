@@ -13,7 +13,7 @@ struct socket_channel_params {
     std::shared_ptr<c_tcp_sock> socket;          // shared by both threads
     mt_queue<CQUEUE_MESSAGE> *queue = nullptr;   // outgoing frames (the send thread keeps a copy)
     std::shared_ptr<c_wait_object> wait;         // the send thread sleeps on it; may be null
-    std::shared_ptr<c_abs_net_handler> handler;  // receives the frames
+    c_abs_net_handler *handler = nullptr;        // receives the frames; not owned (see SocketChannel::stop)
     std::array<std::uint8_t, 8> inboundKey{};    // video: deciphers frame heads
 };
 

@@ -4,10 +4,10 @@
 #include <mutex>
 
 c_abs_socket_send::c_abs_socket_send(std::shared_ptr<c_tcp_sock> sock,
-                                     std::shared_ptr<c_abs_net_handler> handler,
+                                     c_abs_net_handler *handler,
                                      mt_queue<CQUEUE_MESSAGE> *queue,
                                      std::shared_ptr<c_wait_object> wait)
-    : c_socket_thread(std::move(sock), std::move(handler)),
+    : c_socket_thread(std::move(sock), handler),
       m_queue(queue ? *queue : mt_queue<CQUEUE_MESSAGE>()),
       m_wait(wait ? std::move(wait) : std::make_shared<c_wait_object>())
 {

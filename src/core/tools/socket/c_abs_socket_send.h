@@ -13,7 +13,7 @@ class c_abs_socket_send : public c_socket_thread {
     Q_OBJECT
 public:
     // `queue` must not be null; a null `wait` gives the thread a wait object of its own.
-    c_abs_socket_send(std::shared_ptr<c_tcp_sock> sock, std::shared_ptr<c_abs_net_handler> handler,
+    c_abs_socket_send(std::shared_ptr<c_tcp_sock> sock, c_abs_net_handler *handler,
                       mt_queue<CQUEUE_MESSAGE> *queue, std::shared_ptr<c_wait_object> wait);
 
 protected:

@@ -6,9 +6,9 @@
 #include "protocol/video_head.h"
 
 c_socket_recv_video::c_socket_recv_video(std::shared_ptr<c_tcp_sock> sock,
-                                         std::shared_ptr<c_abs_net_handler> handler,
+                                         c_abs_net_handler *handler,
                                          const key_type &inboundKey)
-    : c_abs_socket_recv(std::move(sock), std::move(handler)), m_inboundKey(inboundKey)
+    : c_abs_socket_recv(std::move(sock), handler), m_inboundKey(inboundKey)
 {
     setObjectName(QStringLiteral("video_recv"));
 }
@@ -31,6 +31,7 @@ void c_socket_recv_video::handle_frame(const frame_header &header, std::uint8_t 
         body += kShift;
         length -= kShift;
     }
-    if (m_pHandler)
-        m_pHandler->HandleMsg(this, body, header.rawPlainLength, length);
+    with_handler([&](c_abs_net_handler &handler) {
+        handler.HandleMsg(this, body, header.rawPlainLength, length);
+    });
 }

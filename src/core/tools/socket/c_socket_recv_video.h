@@ -14,7 +14,7 @@ class c_socket_recv_video : public c_abs_socket_recv {
 public:
     using key_type = std::array<std::uint8_t, 8>;
 
-    c_socket_recv_video(std::shared_ptr<c_tcp_sock> sock, std::shared_ptr<c_abs_net_handler> handler,
+    c_socket_recv_video(std::shared_ptr<c_tcp_sock> sock, c_abs_net_handler *handler,
                         const key_type &inboundKey = {});
 
     // Before start() only.

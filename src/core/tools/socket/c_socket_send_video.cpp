@@ -3,10 +3,10 @@
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
 c_socket_send_video::c_socket_send_video(std::shared_ptr<c_tcp_sock> sock,
-                                         std::shared_ptr<c_abs_net_handler> handler,
+                                         c_abs_net_handler *handler,
                                          mt_queue<CQUEUE_MESSAGE> *queue,
                                          std::shared_ptr<c_wait_object> wait)
-    : c_abs_socket_send(std::move(sock), std::move(handler), queue, std::move(wait))
+    : c_abs_socket_send(std::move(sock), handler, queue, std::move(wait))
 {
     setObjectName(QStringLiteral("video_send"));
 }

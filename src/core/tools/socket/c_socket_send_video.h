@@ -10,7 +10,7 @@ public:
     // Longest sleep with an empty queue; an append or a stop wakes it earlier.
     static constexpr int kIdleWaitMs = 100;
 
-    c_socket_send_video(std::shared_ptr<c_tcp_sock> sock, std::shared_ptr<c_abs_net_handler> handler,
+    c_socket_send_video(std::shared_ptr<c_tcp_sock> sock, c_abs_net_handler *handler,
                         mt_queue<CQUEUE_MESSAGE> *queue, std::shared_ptr<c_wait_object> wait);
 
 protected:

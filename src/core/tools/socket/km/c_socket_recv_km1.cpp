@@ -9,25 +9,6 @@ c_socket_recv_km1::c_socket_recv_km1(std::shared_ptr<c_tcp_sock> sock, const key
     setObjectName(QStringLiteral("km_recv"));
 }
 
-void c_socket_recv_km1::add_handler(c_abs_net_handler *handler)
-{
-    if (handler == nullptr)
-        return;
-    QMutexLocker lock(&m_handlersMutex);
-    m_handlers.push_back(handler);
-}
-
-bool c_socket_recv_km1::has_handler() const
-{
-    return first_handler() != nullptr;
-}
-
-c_abs_net_handler *c_socket_recv_km1::first_handler() const
-{
-    QMutexLocker lock(&m_handlersMutex);
-    return m_handlers.empty() ? nullptr : m_handlers.front();
-}
-
 bool c_socket_recv_km1::decipher_body(const key_type &key, const frame_header &header,
                                       std::uint8_t *body, std::uint32_t &length)
 {
@@ -47,6 +28,7 @@ void c_socket_recv_km1::handle_frame(const frame_header &header, std::uint8_t *b
     }
     if (length == 0)
         return;
-    if (c_abs_net_handler *handler = first_handler())
-        handler->HandleMsg(this, body, header.rawPlainLength, length);
+    with_handler([&](c_abs_net_handler &handler) {
+        handler.HandleMsg(this, body, header.rawPlainLength, length);
+    });
 }

@@ -3,9 +3,9 @@
 #include "protocol/c_abs_net_handler.h"
 
 c_socket_recv_u::c_socket_recv_u(std::shared_ptr<c_tcp_sock> sock,
-                                 std::shared_ptr<c_abs_net_handler> handler,
+                                 c_abs_net_handler *handler,
                                  mt_queue<CQUEUE_MESSAGE> *queue)
-    : c_abs_socket_recv(std::move(sock), std::move(handler)),
+    : c_abs_socket_recv(std::move(sock), handler),
       m_queue(queue ? *queue : mt_queue<CQUEUE_MESSAGE>())
 {
     setObjectName(QStringLiteral("u_recv"));
@@ -16,7 +16,12 @@ void c_socket_recv_u::handle_frame(const frame_header &header, std::uint8_t *bod
                                    std::uint32_t length)
 {
     // HandleMsg runs first: it still finds the answered frame at the head of the queue.
-    const std::uint8_t result = m_pHandler->HandleMsg(this, body, header.rawPlainLength, length);
+    std::uint8_t result = c_abs_net_handler::kHandled;
+    // A detached handler (the channel is stopping) answers nothing.
+    if (!with_handler([&](c_abs_net_handler &handler) {
+            result = handler.HandleMsg(this, body, header.rawPlainLength, length);
+        }))
+        return;
     if (!m_queue.isEmpty())
         m_queue.post_answer(result != c_abs_net_handler::kResend);
 }

@@ -11,7 +11,7 @@ class c_socket_recv_u : public c_abs_socket_recv {
     Q_OBJECT
 public:
     // `queue` must not be null; the thread keeps a copy that shares its messages.
-    c_socket_recv_u(std::shared_ptr<c_tcp_sock> sock, std::shared_ptr<c_abs_net_handler> handler,
+    c_socket_recv_u(std::shared_ptr<c_tcp_sock> sock, c_abs_net_handler *handler,
                     mt_queue<CQUEUE_MESSAGE> *queue);
 
 signals:

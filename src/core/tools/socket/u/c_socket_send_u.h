@@ -24,7 +24,7 @@ public:
     static constexpr int kIdleWaitMs = 5;
     static constexpr int kAnswerWaitMs = 2000;
 
-    c_socket_send_u(std::shared_ptr<c_tcp_sock> sock, std::shared_ptr<c_abs_net_handler> handler,
+    c_socket_send_u(std::shared_ptr<c_tcp_sock> sock, c_abs_net_handler *handler,
                     mt_queue<CQUEUE_MESSAGE> *queue, std::shared_ptr<c_wait_object> wait);
 
     // Attaches the keyboard/mouse syncer (null detaches it). Any thread. When it returns,
