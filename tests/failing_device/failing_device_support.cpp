@@ -1,6 +1,6 @@
 #include "failing_device_support.h"
 
-#include "../protocol/log_capture.h"
+#include "log_capture.h"
 #include "../sim/disk_images.h"
 #include "c_ui_u_setting_dlg.h"
 #include "h264video.h"

@@ -63,7 +63,7 @@ struct counting_handler : c_abs_net_handler {
 struct km_parts {
     c_net_syncer syncer;
     c_key_translator translator;
-    c_km_session session{syncer, translator};
+    c_km_session session{km_session_options{}, syncer, translator};
 };
 
 } // namespace
