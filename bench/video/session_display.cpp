@@ -1,12 +1,11 @@
 #include "session_display.h"
 
+#include "protocol/message_types.h"
 #include "video_picture_image.h"
 
 #include <ctime>
 
 namespace {
-
-constexpr std::uint8_t kVideoType = 6;
 
 double thread_cpu_seconds()
 {
@@ -71,7 +70,7 @@ std::uint8_t session_display::measured_session::HandleMsg(c_socket_thread *sende
     session_display &d = m_display;
     if (d.m_receiveCpuFirst < 0)
         d.m_receiveCpuFirst = thread_cpu_seconds();
-    if (bodyLength >= 2 && body[0] == kVideoType && body[1] == 1)
+    if (bodyLength >= 2 && body[0] == kMsgVideo && body[1] == 1)
         d.m_lastFragmentAt = clock::now();
     const std::uint8_t result = c_video_session::HandleMsg(sender, body, lengthField, bodyLength);
     d.m_receiveCpuLast.store(thread_cpu_seconds() - d.m_receiveCpuFirst);

@@ -2,6 +2,7 @@
 
 #include "logging/log.h"
 #include "protocol/frame.h"
+#include "protocol/message_types.h"
 #include "protocol/login_message.h"
 #include "tools/socket/SocketChannel.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-constexpr std::uint8_t kVideoType = 6;
 constexpr std::size_t kMaxFrame = 512;
 
 std::int64_t monotonic_us()
@@ -105,7 +105,7 @@ std::uint8_t c_video_session::HandleMsg(c_socket_thread *, const std::uint8_t *b
 {
     const std::uint8_t result = m_dispatcher.dispatch(body, bodyLength);
     // A fragment that could not be taken leaves a hole in the picture it belongs to.
-    if (result == kRefused && bodyLength > 0 && body[0] == kVideoType && m_picturePath)
+    if (result == kRefused && bodyLength > 0 && body[0] == kMsgVideo && m_picturePath)
         m_picturePath->discard_partial();
     return result;
 }
