@@ -29,7 +29,7 @@ e2e: build
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
 # modules under ThreadSanitizer. The whole-window tests are left out of the latter: their
 # queued Qt events synchronise inside Qt, which is not built for the thread sanitizer.
-TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim|PicturePath|HandlerLifetime
+TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim|PicturePath|HandlerLifetime|ManagerFixture|Lines/Flood
 TSAN_SKIP ?= WindowOnSim|ChannelFault|FailingDevice|MediaFault|HostileDevice
 test-sanitize: deps
 	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
