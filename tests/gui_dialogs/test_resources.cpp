@@ -34,24 +34,6 @@ struct Resources : ::testing::Test {
     static void SetUpTestSuite() { init_resources(); }
 };
 
-TEST_F(Resources, EveryIconNameHoldsAnImageOfItsSize)
-{
-    const std::vector<std::pair<const char *, int>> icons = {
-        {":/image/Resources/fullscreen.png", 48}, {":/image/mouse", 48},
-        {":/image/Resources/privCanGrab.png", 48}, {":/image/Resources/privCannotGrab.png", 48},
-        {":/image/videoset", 48}, {":/image/uvset", 48},
-        {":/image/Resources/mouseHide.png", 48}, {":/image/Resources/mouseShow.png", 48},
-        {":/image/Resources/setting.png", 48}, {":/image/Resources/win.png", 48},
-        {":/image/setting_16px.png", 32}, {":/image/Resources/cross.png", 32}};
-    for (const auto &[name, size] : icons) {
-        const QImage image(name);
-        ASSERT_FALSE(image.isNull()) << name;
-        EXPECT_EQ(image.size(), QSize(size, size)) << name;
-        EXPECT_TRUE(image.hasAlphaChannel()) << name;
-        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << name;
-    }
-}
-
 TEST_F(Resources, StyleSheetParsesWithoutWarnings)
 {
     QFile file(":/qss/H264Video");
