@@ -27,10 +27,11 @@ e2e: build
 	@ctest --test-dir $(BUILD) --output-on-failure -L e2e --timeout 300
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded
-# modules under ThreadSanitizer. The whole-window tests are left out of the latter: their
-# queued Qt events synchronise inside Qt, which is not built for the thread sanitizer.
+# modules under ThreadSanitizer. The whole-window tests and the real program against the
+# simulator are left out of the latter: their queued Qt events synchronise inside Qt, which is
+# not built for the thread sanitizer.
 TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim|PicturePath|HandlerLifetime|ManagerFixture|Lines/Flood
-TSAN_SKIP ?= WindowOnSim|ChannelFault|FailingDevice|MediaFault|HostileDevice
+TSAN_SKIP ?= WindowOnSim|ChannelFault|FailingDevice|MediaFault|HostileDevice|ProgramOnSim
 test-sanitize: deps
 	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DTESSARACT_SANITIZE=address,undefined $(CMAKE_FLAGS) >/dev/null
