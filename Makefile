@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test e2e test-sanitize demo bench fuzz soak clean
+.PHONY: all deps configure build test e2e test-sanitize coverage demo bench fuzz soak clean
 
 all: build
 
@@ -43,6 +43,19 @@ test-sanitize: deps
 	@cmake --build $(BUILD)-tsan -j $(JOBS)
 	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --test-dir $(BUILD)-tsan --output-on-failure -j $(JOBS) --timeout 600 -R '$(TSAN_TESTS)' -E '$(TSAN_SKIP)'
+
+# Line coverage of src/ by the whole suite: an unoptimised build with gcov counters, the
+# suite, then gcovr's summary (also written to $(BUILD)-coverage/coverage.txt).
+coverage: deps
+	@cmake -S . -B $(BUILD)-coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_EXE_LINKER_FLAGS=--coverage $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)-coverage -j $(JOBS)
+	@find $(BUILD)-coverage -name '*.gcda' -delete
+	@ctest --test-dir $(BUILD)-coverage -j $(JOBS) --timeout 600 >$(BUILD)-coverage/ctest.txt || \
+	  { tail -n 20 $(BUILD)-coverage/ctest.txt; exit 1; }
+	@tail -n 3 $(BUILD)-coverage/ctest.txt
+	@gcovr --root . --filter 'src/' --exclude-unreachable-branches --print-summary \
+	  --txt $(BUILD)-coverage/coverage.txt $(BUILD)-coverage | tail -n 3
 
 bench: build
 	@cmake --build $(BUILD) -j $(JOBS) --target benchmarks

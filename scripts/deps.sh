@@ -10,7 +10,7 @@ packages=(
   libtinyxml2-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   libx11-dev
   xvfb xdotool x11-apps x11-utils imagemagick openbox e2fsprogs fonts-dejavu-core librsvg2-bin
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev gcovr
 )
 
 missing=()
