@@ -3,6 +3,7 @@
 #include "h264video.h"
 #include "km/child_search_path.h"
 #include "launch/LaunchParams.h"
+#include "launch/program_options.h"
 #include "launch/program_paths.h"
 #include "logging/log.h"
 
@@ -11,11 +12,25 @@
 
 #include <csignal>
 
+namespace {
+
+const program_about kAbout{
+    "tessaract", TESSARACT_VERSION,
+    "usage: tessaract LAUNCH-TEXT\n"
+    "Shows the remote screen of a KVM-over-IP device and forwards this keyboard and mouse to\n"
+    "it. LAUNCH-TEXT, {key:value,...} with the device's address, ports and keys, comes from\n"
+    "the launcher.\n"};
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     // The launch text holds both DES keys: it leaves /proc/PID/cmdline and ps before
     // anything else runs (starting the toolkit and the log alone takes tens of milliseconds).
     const std::string argument = take_first_argument(argc, argv);
+    // Answered before the toolkit starts, so that no display is needed.
+    if (const int status = answer_program_option(kAbout, argument.c_str(), true); status >= 0)
+        return status;
     // Before any thread exists, as it changes the environment: the programs the viewer
     // starts by bare name ("ledsync") are found beside it first.
     put_program_dir_first_on_path();

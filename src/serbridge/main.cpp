@@ -1,5 +1,6 @@
 #include "crash/crash_handler.h"
 #include "launch/LaunchParams.h"
+#include "launch/program_options.h"
 #include "launch/program_paths.h"
 #include "logging/log.h"
 #include "serial_bridge.h"
@@ -15,6 +16,12 @@
 // launch text, 2 no connection, 3 no terminal, 4 a failure while bridging.
 
 namespace {
+
+const program_about kAbout{
+    "serbridge", TESSARACT_VERSION,
+    "usage: serbridge [LAUNCH-TEXT]\n"
+    "Connects to the serial port of the device the launch text names and offers it as a local\n"
+    "terminal, whose path it prints. Without LAUNCH-TEXT it reads the text from standard input.\n"};
 
 std::atomic<bool> g_stop{false};
 
@@ -39,6 +46,8 @@ int main(int argc, char *argv[])
 {
     // An argument holds the DES keys: it leaves our visible command line at once.
     const std::string argument = take_first_argument(argc, argv);
+    if (const int status = answer_program_option(kAbout, argument.c_str(), true); status >= 0)
+        return status;
     // Its own name, so that a crash here never replaces the viewer's report.
     install_crash_handler("serbridge-crash.dat");
     install_stop_signals();

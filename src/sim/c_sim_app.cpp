@@ -119,10 +119,14 @@ int run_simulator(int argc, char **argv)
     QGuiApplication app(argc, argv);
     c_sim_options options;
     QString error;
-    bool help = false;
-    if (!parse_sim_options(app.arguments(), options, error, help)) {
-        std::fprintf(help ? stdout : stderr, "%s\n", qPrintable(error));
-        return help ? 0 : 2;
+    bool answered = false;
+    if (!parse_sim_options(app.arguments(), options, error, answered)) {
+        if (answered) {
+            std::printf("%s\n", qPrintable(error));
+            return 0;
+        }
+        std::fprintf(stderr, "tessaract-sim: %s\n", qPrintable(error));
+        return 2;
     }
     start_logging(options);
     c_sim_device device(options);

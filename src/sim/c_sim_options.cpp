@@ -75,6 +75,19 @@ void add_options(QCommandLineParser &parser)
                                         QStringLiteral("log lines on standard output too")));
 }
 
+// The toolkit's synopsis names whatever argv[0] was; ours reads like the other programs'.
+QString usage_text(const QCommandLineParser &parser)
+{
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1Char('\n')), QStringLiteral("usage: tessaract-sim [options]"));
+    return text.trimmed();
+}
+
+QString usage_error(const QCommandLineParser &parser, const QString &problem)
+{
+    return problem + QLatin1Char('\n') + usage_text(parser);
+}
+
 bool read_numbers(const QCommandLineParser &parser, c_sim_options &o, QString &error)
 {
     long long v[14] = {o.portVideo, o.portKM, o.portMedia, o.controlPort, o.width, o.height,
@@ -149,24 +162,30 @@ bool parse_des_key(const QString &text, std::array<std::uint8_t, 8> &key)
 }
 
 bool parse_sim_options(const QStringList &arguments, c_sim_options &options, QString &error,
-                       bool &help)
+                       bool &answered)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Simulated KVM-over-IP device for Tessaract"));
     const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+                                           QStringLiteral("print the version and exit"));
+    parser.addOption(versionOption);
     add_options(parser);
-    help = false;
+    answered = false;
     if (!parser.parse(arguments)) {
-        error = parser.errorText();
+        error = usage_error(parser, parser.errorText());
         return false;
     }
-    if (parser.isSet(helpOption)) {
-        help = true;
-        error = parser.helpText();
+    // The toolkit adds --help-all beside --help; parse() leaves both to us.
+    const bool help = parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"));
+    if (help || parser.isSet(versionOption)) {
+        answered = true;
+        error = help ? usage_text(parser) : QStringLiteral("tessaract-sim " TESSARACT_VERSION);
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        error = QStringLiteral("unexpected argument: ") + parser.positionalArguments().first();
+        error = usage_error(parser, QStringLiteral("unexpected argument: ") +
+                                        parser.positionalArguments().first());
         return false;
     }
     if (!read_numbers(parser, options, error) || !read_keys(parser, options, error))

@@ -47,10 +47,13 @@ struct c_sim_options {
 };
 
 // Fills `options` from the arguments (program name first). Keys not given on the command line
-// are fresh random ones. False with a message in `error` (usage or a bad value); `help` is
-// set when --help was asked (the text is in `error`).
+// are fresh random ones. False when the device must not run, with the text to print in
+// `error`: `answered` is set when --help or --version was asked (the text is the usage or
+// "tessaract-sim VERSION", for standard output, exit 0); otherwise it is an error for standard
+// error (exit 2), followed by the usage when the command line itself is malformed (an unknown
+// option, a missing value, a stray argument). No text ends in a newline.
 bool parse_sim_options(const QStringList &arguments, c_sim_options &options, QString &error,
-                       bool &help);
+                       bool &answered);
 
 // Sixteen hexadecimal digits to 8 key bytes; false for anything else.
 bool parse_des_key(const QString &text, std::array<std::uint8_t, 8> &key);
