@@ -12,8 +12,9 @@
 
 // Started detached by the viewer, from the viewer's folder, with the decoded launch text on
 // its standard input (or, from a script, as its one argument): connects to the device's
-// serial port and offers it as a local terminal. Exit status: 0 after bridging, 1 bad
-// launch text, 2 no connection, 3 no terminal, 4 a failure while bridging.
+// serial port and offers it as a local terminal. Exit status: 0 after bridging (or --help,
+// --version), 1 bad launch text, 2 no connection (or an unknown option, with the usage on
+// standard error), 3 no terminal, 4 a failure while bridging.
 
 namespace {
 
