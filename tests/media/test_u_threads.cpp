@@ -1,98 +1,64 @@
-#include "fake_u_device.h"
+// The media channel's thread pair against a device played by the test, frame by frame.
+#include "media_test_support.h"
 
 #include "media/u_packets.h"
 #include "protocol/c_net_syncer.h"
-#include "protocol/km_frame.h"
-#include "protocol/login_message.h"
+#include "protocol/frame.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "tools/socket/u/c_socket_recv_u.h"
 #include "tools/socket/u/c_socket_send_u.h"
 #include "tools/socket/u/u_channel_threads.h"
 
-#include <QDeadlineTimer>
-
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
 #include <limits>
 #include <thread>
 
 using namespace media_test;
+using socket_test::eventually;
 using socket_test::log_lines_with;
 
 namespace {
 
-// Records every device frame and accepts it.
-class accepting_handler : public c_abs_net_handler {
+// A keyboard/mouse syncer that pretends to send `pending` frames (each taking `pace`) and
+// counts, per media frame the device has read so far, the frames it sent.
+class counting_syncer : public c_net_syncer {
 public:
-    std::uint8_t HandleMsg(c_socket_thread *, const std::uint8_t *body, std::uint32_t,
-                           std::uint32_t length) override
-    {
-        std::lock_guard lock(m_lock);
-        m_bodies.emplace_back(body, body + length);
-        return kHandled;
-    }
-    std::size_t count() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_bodies.size();
-    }
-
-private:
-    mutable std::mutex m_lock;
-    std::vector<bytes> m_bodies;
-};
-
-// A keyboard/mouse syncer that pretends to send `pending` frames and notes, at each call,
-// how many media frames the device had received by then.
-class recording_syncer : public c_net_syncer {
-public:
-    // `pace`: how long each frame takes to send and be answered, as on a real connection.
-    recording_syncer(const fake_u_device &device, int pending,
-                     std::chrono::milliseconds pace = std::chrono::milliseconds(0))
-        : m_device(device), m_pending(pending), m_pace(pace)
-    {
-    }
-
+    counting_syncer(const std::atomic<int> &media, int pending, std::chrono::milliseconds pace)
+        : m_media(media), m_pending(pending), m_pace(pace) {}
     bool send_next() override
     {
-        if (m_pace.count() > 0)
-            std::this_thread::sleep_for(m_pace);
-        const std::size_t media = m_device.frames().size();
+        std::this_thread::sleep_for(m_pace);
         std::lock_guard lock(m_lock);
         const bool sent = m_pending > 0;
-        m_calls.push_back({media, sent});
         m_pending -= sent ? 1 : 0;
+        m_sent.resize(std::max<std::size_t>(m_sent.size(), m_media + 1));
+        m_sent[m_media] += sent ? 1 : 0;
         return sent;
     }
-    struct call {
-        std::size_t mediaFramesSoFar;
-        bool sent;
-    };
-    std::vector<call> calls() const
-    {
-        std::lock_guard lock(m_lock);
-        return m_calls;
-    }
+    std::vector<int> sent_before_each() const { std::lock_guard lock(m_lock); return m_sent; }
 
 private:
-    const fake_u_device &m_device;
-    mutable std::mutex m_lock;
-    std::vector<call> m_calls;
+    const std::atomic<int> &m_media;
     int m_pending;
     std::chrono::milliseconds m_pace;
+    mutable std::mutex m_lock;
+    std::vector<int> m_sent;
 };
 
 struct UThreads : ::testing::Test {
     void SetUp() override
     {
-        sock->set_remote_addr("127.0.0.1", device.port());
+        sock->set_remote_addr("127.0.0.1", listener.port());
         ASSERT_EQ(sock->create_sock(nullptr, 0, 2000), 1);
-        pair = create_u_threads({sock, &queue, wait, handler.get(), {}});
-        ASSERT_TRUE(pair.send && pair.recv);
+        device = listener.accept_one();
+        pair = create_u_threads({sock, &queue, wait, &handler, {}});
+        ASSERT_TRUE(device.get() >= 0 && pair.send && pair.recv);
     }
     void TearDown() override
     {
+        sender().set_syncer(nullptr);
         for (const auto &thread : {pair.send, pair.recv}) {
             thread->stop();
             EXPECT_TRUE(thread->wait_ended(3000)) << thread->objectName().toStdString();
@@ -104,188 +70,126 @@ struct UThreads : ::testing::Test {
         pair.recv->start(QThread::HighestPriority);
     }
     c_socket_send_u &sender() { return static_cast<c_socket_send_u &>(*pair.send); }
+    // The next frame the viewer sends, as its body (empty after 3 s without one).
+    bytes next(int timeoutMs = 3000)
+    {
+        std::uint8_t header[11];
+        if (!socket_test::read_fd(device.get(), header, 11, timeoutMs))
+            return {};
+        bytes body(read_be32(header + 7));
+        socket_test::read_fd(device.get(), body.data(), body.size());
+        ++read;
+        return body;
+    }
+    void answer(const bytes &body) { socket_test::write_fd(device.get(), socket_test::frame_bytes(body)); }
+    static bytes body_of(const CQUEUE_MESSAGE &msg) { return bytes(msg.buffer.get() + 11, msg.buffer.get() + msg.length); }
 
-    fake_u_device device;
+    socket_test::loopback_listener listener;
+    socket_test::unique_fd device;
+    std::atomic<int> read{0};
     std::shared_ptr<c_tcp_sock> sock = std::make_shared<c_tcp_sock>();
     mt_queue<CQUEUE_MESSAGE> queue;
     std::shared_ptr<c_wait_object> wait = std::make_shared<c_wait_object>();
-    std::shared_ptr<accepting_handler> handler = std::make_shared<accepting_handler>();
+    socket_test::recording_handler handler;
     socket_thread_pair pair;
+    std::unique_ptr<counting_syncer> few, endless; // outlive the send thread's use of them
 };
 
-bytes frame_of(const CQUEUE_MESSAGE &msg)
-{
-    return bytes(msg.buffer.get(), msg.buffer.get() + msg.length);
-}
+const bytes kAsk{0x08, 0x01, 0x00};
+const bytes kAskAnswer{0x08, 0, 0, 0, 0, 0, 0, 0};
 
 } // namespace
 
-TEST_F(UThreads, SendsInOrderAndDropsEachFrameOnlyWhenAnswered)
+// Each frame is sent in order and leaves the queue only once answered; an unanswered one
+// goes out again after the answer wait, and a stop ends that wait at once, leaving the frame
+// for its owner.
+TEST_F(UThreads, FramesLeaveTheQueueOnlyWhenAnswered)
 {
-    const CQUEUE_MESSAGE first = make_u_ask_pak(1, 0);
-    const CQUEUE_MESSAGE second = make_u_map_pak(1, 0x01, 64);
-    queue.append(first);
-    queue.append(second);
+    const CQUEUE_MESSAGE map = make_u_map_pak(1, 0x01, 64);
+    queue.append(make_u_ask_pak(1, 0));
+    queue.append(map);
+    const int failures = log_lines_with("wait ack failed,pak_ask (");
     start();
-    ASSERT_TRUE(device.wait_for([](const auto &all) { return all.size() >= 2; }));
-    ASSERT_TRUE(socket_test::eventually([&] { return queue.isEmpty(); }));
-    const auto frames = device.frames();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].frame, frame_of(first));
-    EXPECT_EQ(frames[1].frame, frame_of(second));
+    ASSERT_EQ(next(), kAsk);
+    ASSERT_EQ(next(6000), kAsk); // unanswered: the same frame again
+    EXPECT_EQ(log_lines_with("wait ack failed,pak_ask ("), failures + 1);
+    answer(kAskAnswer);
+    ASSERT_EQ(next(), body_of(map));
+    EXPECT_EQ(queue.size(), 1);
+    pair.send->stop();
+    EXPECT_TRUE(pair.send->wait_ended(1000));
+    EXPECT_EQ(log_lines_with("wait ack failed,pak_ask ("), failures + 1); // a stop is no failure
+    EXPECT_EQ(queue.size(), 1);
 }
 
-TEST_F(UThreads, KeyboardMouseFramesGoBeforeEachMediaFrame)
+// One pending keyboard/mouse frame goes out before each media frame, and a user who never
+// stops typing cannot starve the media frames either.
+TEST_F(UThreads, KeyboardMouseFramesTakeTurnsWithTheMediaFrames)
 {
-    recording_syncer syncer(device, 2);
-    sender().set_syncer(&syncer);
+    few = std::make_unique<counting_syncer>(read, 2, 0ms);
+    sender().set_syncer(few.get());
     for (int i = 0; i < 3; ++i)
         queue.append(make_u_ask_pak(1, 0));
     start();
-    ASSERT_TRUE(device.wait_count(0x08, 3));
-    ASSERT_TRUE(socket_test::eventually([&] { return queue.isEmpty(); }));
-    sender().set_syncer(nullptr);
-    const auto calls = syncer.calls();
-    ASSERT_GE(calls.size(), 3u);
-    // The syncer was offered a turn before each media frame, and one pending keyboard/mouse
-    // frame went out in each of the first two turns: input waits for one media frame at most.
-    for (std::size_t k = 0; k < 3; ++k) {
-        const auto sent = std::count_if(calls.begin(), calls.end(),
-                                        [&](const auto &c) { return c.mediaFramesSoFar == k && c.sent; });
-        const auto turns = std::count_if(calls.begin(), calls.end(),
-                                         [&](const auto &c) { return c.mediaFramesSoFar == k; });
-        EXPECT_GE(turns, 1) << "no turn before media frame " << k;
-        EXPECT_EQ(sent, k < 2 ? 1 : 0) << "keyboard/mouse frames before media frame " << k;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(next(), kAsk);
+        answer(kAskAnswer);
     }
-}
-
-// A user who never stops typing or moving the mouse keeps the keyboard/mouse list full: the
-// media frames still go out, one after each keyboard/mouse frame.
-TEST_F(UThreads, EndlessInputDoesNotStarveTheMediaFrames)
-{
-    recording_syncer syncer(device, std::numeric_limits<int>::max(), std::chrono::milliseconds(2));
-    sender().set_syncer(&syncer);
+    ASSERT_TRUE(eventually([&] { return queue.isEmpty(); }));
+    const std::vector<int> first = few->sent_before_each();
+    ASSERT_GE(first.size(), 3u);
+    EXPECT_EQ(std::vector<int>(first.begin(), first.begin() + 3), (std::vector<int>{1, 1, 0}));
     for (int i = 0; i < 20; ++i)
         queue.append(make_u_ask_pak(1, 0));
-    start();
-    EXPECT_TRUE(device.wait_count(0x08, 20));
-    sender().set_syncer(nullptr);
-    const auto calls = syncer.calls();
-    for (std::size_t k = 0; k < 20; ++k) {
-        const auto sent = std::count_if(calls.begin(), calls.end(),
-                                        [&](const auto &c) { return c.mediaFramesSoFar == k && c.sent; });
-        EXPECT_LE(sent, 2) << "keyboard/mouse frames before media frame " << k;
+    endless = std::make_unique<counting_syncer>(read, std::numeric_limits<int>::max(), 2ms);
+    sender().set_syncer(endless.get());
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(next(), kAsk) << "media frame " << i << " starved";
+        answer(kAskAnswer);
     }
+    const std::vector<int> sent = endless->sent_before_each();
+    ASSERT_GT(sent.size(), 4u);
+    EXPECT_LE(*std::max_element(sent.begin() + 4, sent.end()), 2);
 }
 
 TEST_F(UThreads, AnswerForAClearedHeadNeverDropsWhatWasQueuedAfter)
 {
-    device.hold_reads_from(1);
     const bytes sector(512, 0x5A);
     queue.append(make_u_read_data_pak(1, 0, 0, sector.data(), 512, false));
     queue.append(make_u_read_data_pak(1, 0, 1, sector.data(), 512, true));
     start();
-    ASSERT_TRUE(device.wait_count(0x09, 1));
-    // What the owner does at unmap, while the answer to the head is still awaited.
+    ASSERT_EQ(next()[0], 0x09);
     {
-        std::lock_guard lock(wait->mutex);
+        std::lock_guard lock(wait->mutex); // what the owner does at unmap
         queue.clear();
     }
     const CQUEUE_MESSAGE unmap = make_u_map_pak(1, 0x00, 64);
     queue.append(unmap);
-    device.release_reads();
-    ASSERT_TRUE(device.wait_count(0x07, 1));
-    ASSERT_TRUE(socket_test::eventually([&] { return queue.isEmpty(); }));
-    const auto frames = device.frames();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[1].frame, frame_of(unmap));
+    answer({0x09, 0x01, 0x00});
+    ASSERT_EQ(next(), body_of(unmap));
+    answer({0x07, 0x01, 0x00});
+    EXPECT_TRUE(eventually([&] { return queue.isEmpty(); }));
 }
 
 TEST_F(UThreads, DeviceFrameWithNothingQueuedIsHandledWithoutAnAnswer)
 {
     start();
-    device.send_unsolicited({0x32, 0x05});
-    ASSERT_TRUE(socket_test::eventually([&] { return handler->count() == 1u; }));
+    answer({0x32, 0x05});
+    ASSERT_TRUE(handler.wait_calls(1));
     EXPECT_FALSE(queue.wait_answer(0)); // no verdict was posted for an empty queue
     queue.append(make_u_map_pak(1, 0, 0));
-    ASSERT_TRUE(device.wait_count(0x07, 1));
-    EXPECT_TRUE(socket_test::eventually([&] { return queue.isEmpty(); }));
-    EXPECT_EQ(handler->count(), 2u);
+    ASSERT_EQ(next()[0], 0x07);
+    answer({0x07, 0x01, 0x00});
+    EXPECT_TRUE(eventually([&] { return queue.isEmpty(); }));
 }
 
 TEST_F(UThreads, DeviceClosingEndsTheReceiveThreadOnly)
 {
     std::atomic<int> closes{0};
-    QObject::connect(static_cast<c_socket_recv_u *>(pair.recv.get()),
-                     &c_socket_recv_u::signal_socket_u_close, [&] { ++closes; });
+    QObject::connect(static_cast<c_socket_recv_u *>(pair.recv.get()), &c_socket_recv_u::signal_socket_u_close, [&] { ++closes; });
     start();
-    queue.append(make_u_ask_pak(1, 0));
-    ASSERT_TRUE(device.wait_count(0x08, 1));
-    device.close_connection();
+    device.reset();
     EXPECT_TRUE(pair.recv->wait_ended(3000));
     EXPECT_EQ(closes.load(), 1);
     EXPECT_TRUE(pair.send->isRunning());
-}
-
-TEST_F(UThreads, StopEndsAnAnswerWaitAtOnce)
-{
-    device.stay_silent(0x08, 1);
-    queue.append(make_u_ask_pak(1, 0));
-    start();
-    ASSERT_TRUE(device.wait_count(0x08, 1));
-    const int failures = log_lines_with("wait ack failed");
-    pair.send->stop();
-    EXPECT_TRUE(pair.send->wait_ended(1000));
-    EXPECT_EQ(log_lines_with("wait ack failed"), failures); // a stop is not a failure
-    EXPECT_EQ(queue.size(), 1); // the frame stays for its owner to release
-}
-
-// The media device could not be reached at start: the media send thread keeps trying its
-// login every resend period, and keyboard/mouse frames queued meanwhile still leave at once
-// instead of waiting out the rest.
-TEST(UThreadsUnreachable, KeyboardMouseFramesLeaveWhileTheMediaDeviceIsUnreachable)
-{
-    socket_test::loopback_listener kmDevice;
-    auto kmSocket = std::make_shared<c_tcp_sock>();
-    kmSocket->set_remote_addr("127.0.0.1", kmDevice.port());
-    ASSERT_EQ(kmSocket->create_sock(nullptr, 0, 2000), 1);
-    const socket_test::unique_fd kmPeer = kmDevice.accept_one();
-    ASSERT_GE(kmPeer.get(), 0);
-    c_net_syncer syncer;
-    syncer.set_km_socket(kmSocket);
-
-    auto mediaSocket = std::make_shared<c_tcp_sock>();
-    mediaSocket->set_remote_addr("127.0.0.1", socket_test::free_port());
-    ASSERT_NE(mediaSocket->create_sock(nullptr, 0, 2000), 1);
-    mt_queue<CQUEUE_MESSAGE> queue;
-    queue.append(make_login_message(7));
-    accepting_handler handler;
-    auto pair = create_u_threads({mediaSocket, &queue, std::make_shared<c_wait_object>(),
-                                  &handler, {}});
-    ASSERT_TRUE(pair.send && pair.recv);
-    auto &sender = static_cast<c_socket_send_u &>(*pair.send);
-    sender.set_syncer(&syncer);
-    pair.send->start(QThread::HighestPriority);
-    pair.recv->start(QThread::HighestPriority);
-    // The login has failed to leave and the thread rests before trying it again.
-    ASSERT_TRUE(socket_test::eventually(
-        [] { return log_lines_with("c_tcp_sock::tcp_send socket error.") > 0; }));
-
-    const std::uint8_t key[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    for (int i = 0; i < 3; ++i) {
-        const std::vector<std::uint8_t> frame = build_km_byte_frame(key, kKmKeepAlive);
-        ASSERT_FALSE(frame.empty());
-        syncer.queue_km_frame(frame);
-        std::vector<std::uint8_t> received(frame.size());
-        // Well inside the 2 s the media thread rests between its tries.
-        ASSERT_TRUE(socket_test::read_fd(kmPeer.get(), received.data(), received.size(), 1000))
-            << "keyboard/mouse frame " << i << " held back";
-        EXPECT_EQ(received, frame);
-    }
-
-    sender.set_syncer(nullptr);
-    for (const auto &thread : {pair.send, pair.recv}) {
-        thread->stop();
-        EXPECT_TRUE(thread->wait_ended(3000)) << thread->objectName().toStdString();
-    }
 }
