@@ -1,7 +1,6 @@
 #include "../media/media_test_support.h"
 
 #include "tools/disk/rw_disk/block_devices.h"
-#include "tools/disk/rw_disk/c_udisks_client.h"
 #include "tools/disk/rw_disk/list_removable_drives.h"
 
 #include <QDir>
@@ -109,19 +108,4 @@ TEST_F(DriveList, ImagesComeFromTheEnvironmentAndTheCaller)
     EXPECT_EQ(drives.count(added.path() + "  image file (4.0 KiB)"), 1u);
     QFile::setPermissions(added.path(), QFileDevice::ReadOwner);
     EXPECT_EQ(list_removable_drives({added.path()}, paths).count(added.path() + "  image file (read-only, 4.0 KiB)"), 1u);
-}
-
-// Here either no system bus or no disk manager answers for a disk that does not exist:
-// every call reports a failure with a reason and never hands out a descriptor.
-TEST(UdisksClient, NamesObjectsAndFailsCleanlyWithoutTheService)
-{
-    EXPECT_EQ(c_udisks_client::objectPath("cciss!c0d0"), "/org/freedesktop/UDisks2/block_devices/cciss_21c0d0");
-    const c_udisks_client client(false);
-    QString error;
-    EXPECT_FALSE(client.unmount("tessaract-none", error));
-    EXPECT_FALSE(error.isEmpty());
-    error.clear();
-    EXPECT_EQ(client.openDevice("tessaract-none", true, 0, error), -1);
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_FALSE(client.rescan("tessaract-none", error));
 }

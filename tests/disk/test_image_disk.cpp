@@ -32,49 +32,34 @@ TEST(ImageDisk, ReadsTheSectorsAskedAndComesBackShortAtTheEnd)
     }
 }
 
-// Writes land on their sectors only; a write running past the end is refused whole and the
-// file never grows.
-TEST(ImageDisk, WritesLandOnlyOnTheRequestedSectors)
+// Writes land on their sectors only. A write running past the end is refused whole (the
+// file never grows), and so is any write to a source opened read-only: asked for, or an
+// image nobody may write.
+TEST(ImageDisk, WritesLandOnlyOnTheirSectorsAndOnlyWhereAllowed)
 {
     test_image image(10);
-    const int refused = log_lines_with("write dist error, error code is28 (");
     const bytes data = random_bytes(1024, 9);
-    {
-        disk d;
-        ASSERT_TRUE(d.openDisk(image.path()));
-        const struct { std::uint32_t sector, length; bool ok; } writes[] = {{6, 1024, true}, {10, 512, false}, {9, 1024, false}};
-        for (const auto &[sector, length, ok] : writes) {
-            std::uint32_t written = 7;
-            ASSERT_TRUE(d.setPoint(sector));
-            EXPECT_EQ(d.writeDisk(data.data(), length, written), ok) << sector;
-            EXPECT_EQ(written, ok ? length : 0u) << sector;
+    // opened as read-only, sector, length, error code when refused (0: written)
+    const struct { bool readOnly; std::uint32_t sector, length; int error; } writes[] = {
+        {false, 6, 1024, 0}, {false, 10, 512, 28}, {false, 9, 1024, 28}, {true, 1, 512, 30}, {false, 2, 512, 30}};
+    for (const auto &[readOnly, sector, length, error] : writes) {
+        if (error == 30 && !readOnly) {
+            ASSERT_EQ(::chmod(QFile::encodeName(image.path()).constData(), 0444), 0);
         }
+        disk d;
+        ASSERT_TRUE(d.openDisk(image.path(), readOnly));
+        EXPECT_EQ(d.isReadOnly(), error == 30) << sector;
+        const std::string line = "write dist error, error code is" + std::to_string(error) + " (";
+        const int before = log_lines_with(line);
+        std::uint32_t written = 7;
+        ASSERT_TRUE(d.setPoint(sector));
+        EXPECT_EQ(d.writeDisk(data.data(), length, written), error == 0) << sector;
+        EXPECT_EQ(written, error ? 0u : length) << sector;
+        EXPECT_EQ(log_lines_with(line), before + (error ? 1 : 0)) << sector;
     }
     image.write_model(6, data); // sectors 6 and 7
     EXPECT_TRUE(image.file_equals_model());
     EXPECT_EQ(QFile(image.path()).size(), 10 * 512);
-    EXPECT_EQ(log_lines_with("write dist error, error code is28 ("), refused + 2);
-}
-
-// Asked for, or an image nobody may write: opened read-only, writes refused.
-TEST(ImageDisk, ReadOnlySourcesRefuseWrites)
-{
-    test_image image(4);
-    const bytes data(512, 0x11);
-    const int refused = log_lines_with("write dist error, error code is30 (");
-    for (const bool asked : {true, false}) {
-        if (!asked) {
-            ASSERT_EQ(::chmod(QFile::encodeName(image.path()).constData(), 0444), 0);
-        }
-        disk d;
-        ASSERT_TRUE(d.openDisk(image.path(), asked));
-        EXPECT_TRUE(d.isReadOnly());
-        std::uint32_t written = 0;
-        ASSERT_TRUE(d.setPoint(1));
-        EXPECT_FALSE(d.writeDisk(data.data(), 512, written));
-    }
-    EXPECT_EQ(log_lines_with("write dist error, error code is30 ("), refused + 2);
-    EXPECT_TRUE(image.file_equals_model());
 }
 
 // Missing, a folder, nothing, an image in use (it cannot be locked), an image whose sector

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 using namespace media_test;
-using socket_test::log_lines_with;
 
 namespace {
 
@@ -88,25 +87,4 @@ TEST_F(LoopDevice, MappingUnmountsClaimsWritesAndReleases)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly) && file.seek(16000 * 512));
     const QByteArray written = file.read(1024);
     EXPECT_EQ(bytes(written.begin(), written.end()), data);
-}
-
-// A file open on the mounted file system, or the disk claimed by another program: the
-// lock fails, and the file system is never detached lazily.
-TEST_F(LoopDevice, BusyOrClaimedDiskFailsToLock)
-{
-    for (const bool claimed : {false, true}) {
-        if (claimed)
-            run("umount", {mountDir});
-        const int holder = claimed ? open_exclusive(device)
-                                   : ::open(QFile::encodeName(mountDir + "/open.txt").constData(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-        ASSERT_GE(holder, 0);
-        const int lockFailures = log_lines_with("FSCTL_LOCK_VOLUME failed! (");
-        EXPECT_FALSE(disk.openDisk(device));
-        ::close(holder);
-        EXPECT_FALSE(disk.isOpen());
-        EXPECT_EQ(mounted_at(mountDir), !claimed);
-        EXPECT_EQ(log_lines_with("FSCTL_LOCK_VOLUME failed! ("), lockFailures + 1);
-    }
-    EXPECT_TRUE(disk.openDisk(device, true)); // free again: opens, read-only as asked
-    EXPECT_TRUE(disk.isReadOnly());
 }

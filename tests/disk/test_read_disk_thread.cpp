@@ -1,13 +1,10 @@
 #include "../media/media_test_support.h"
 
-#include "media/c_u_media_session.h"
 #include "media/u_packets.h"
 #include "protocol/frame.h"
 #include "thread/c_read_disk_thread.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 
-#include <atomic>
-#include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -89,40 +86,4 @@ TEST_F(ReadDiskThread, FailedReadsQueueNothing)
     ASSERT_TRUE(disk->openDisk(image.path()));
     reader->addReadRequest(0, 1); // after the stop: never served
     EXPECT_TRUE(queue.isEmpty());
-}
-
-// Found by fuzzing the media channel: write data that arrived while the reader served a read
-// instruction was written at the reader's position instead of its own sector (both used the
-// disk's one stored position). Here the write data names sector 15 + 2, past the end of the
-// 16-sector image, and must write nothing while a second thread keeps positioning the disk
-// at sector 14 for its reads, as the reader does.
-TEST(MediaWriteDuringRead, WriteDataNeverLandsAtTheReadersPosition)
-{
-    test_image image(16);
-    u_media_settings settings;
-    settings.mapPauseMs = 0;
-    settings.interactiveAuth = false;
-    c_u_media_session session(settings);
-    ASSERT_TRUE(session.map(image.path(), false));
-    const std::shared_ptr<c_read_write_disk_sector_win> disk = session.disk();
-    std::atomic<bool> stop{false};
-    std::thread reads([&] {
-        std::uint8_t sector[512];
-        std::uint32_t got = 0;
-        while (!stop.load()) {
-            disk->setPoint(14);
-            disk->readDisk(sector, sizeof sector, got);
-        }
-    });
-    bytes writeData{0x0A, 0x01, 0x00, 0x00, 0x00, 0x0F, 0x00, 0x02};
-    writeData.resize(8 + 512, 0x22);
-    for (int round = 0; round < 20000; ++round) {
-        session.queue().clear();
-        session.queue().append(make_u_pak10(1, 2, false));
-        session.HandleMsg(nullptr, writeData.data(), 0, static_cast<std::uint32_t>(writeData.size()));
-    }
-    stop = true;
-    reads.join();
-    session.shutdown();
-    EXPECT_TRUE(image.file_equals_model());
 }

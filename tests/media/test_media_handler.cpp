@@ -17,22 +17,17 @@ using socket_test::log_lines_with;
 
 namespace {
 
-bytes instruction(std::uint8_t mode, std::uint32_t start, std::uint16_t count)
+// A device message: type, mode, start (BE32), count or index (BE16), data.
+bytes message(std::uint8_t type, std::uint8_t mode, std::uint32_t start, std::uint16_t n, const bytes &data = {})
 {
-    bytes body{0x08, mode, 0, 0, 0, 0, 0, 0};
+    bytes body{type, mode, 0, 0, 0, 0, 0, 0};
     write_be32(body.data() + 2, start);
-    write_be16(body.data() + 6, count);
-    return body;
-}
-
-bytes write_data(std::uint32_t start, std::uint16_t index, const bytes &data)
-{
-    bytes body{0x0A, 0x01, 0, 0, 0, 0, 0, 0};
-    write_be32(body.data() + 2, start);
-    write_be16(body.data() + 6, index);
+    write_be16(body.data() + 6, n);
     body.insert(body.end(), data.begin(), data.end());
     return body;
 }
+bytes instruction(std::uint8_t mode, std::uint32_t start, std::uint16_t count) { return message(0x08, mode, start, count); }
+bytes write_data(std::uint32_t start, std::uint16_t index, const bytes &data) { return message(0x0A, 0x01, start, index, data); }
 
 // A session without a channel: HandleMsg is called as the receive thread would, and the
 // queue shows exactly what it would send.

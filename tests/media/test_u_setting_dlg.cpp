@@ -10,7 +10,6 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -39,7 +38,6 @@ struct UDialog : ::testing::Test {
         config.port = socket_test::free_port();
         config.session.mapPauseMs = 0;
         config.session.interactiveAuth = false;
-        config.session.now = [this] { return clock.now; };
         config.modalNotices = false;
         auto d = std::make_unique<c_ui_u_setting_dlg>(config, nullptr);
         box = d->findChild<QComboBox *>("comboBox");
@@ -65,7 +63,6 @@ struct UDialog : ::testing::Test {
     }
     static void click(QWidget &d, const char *name) { d.findChild<QPushButton *>(name)->click(); }
 
-    manual_clock clock;
     QComboBox *box = nullptr;
 };
 
@@ -124,25 +121,4 @@ TEST_F(UDialog, DriveListFollowsTheImagesAndTheImageButton)
     EXPECT_TRUE(box->currentText().startsWith(a.path()));
     d->add_image_file(added.path());
     EXPECT_TRUE(box->currentText().startsWith(added.path()));
-}
-
-TEST_F(UDialog, ProgressShowsTheFiguresUntilComplete)
-{
-    test_image image(16);
-    const auto d = dialog({image.path()});
-    click(*d, "mapButton");
-    auto *label = d->findChild<QLabel *>("label_3");
-    d->request_read(0, 15000);
-    clock.advance(3000ms);
-    d->on_slot_progress_tick();
-    EXPECT_EQ(d->findChild<QProgressBar *>("progPercent")->value(), 50);
-    EXPECT_EQ(label->text(), QStringLiteral("Progress(3S）:"));
-    clock.advance(5100ms); // no read instruction for 5.1 s: complete, and shown once
-    d->on_slot_progress_tick();
-    clock.advance(2000ms);
-    d->on_slot_progress_tick();
-    EXPECT_EQ(d->findChild<QProgressBar *>("progPercent")->value(), 100);
-    EXPECT_EQ(label->text(), QStringLiteral("Progress(8S）:"));
-    click(*d, "unmapButton");
-    EXPECT_EQ(label->text(), QStringLiteral("Progress:"));
 }

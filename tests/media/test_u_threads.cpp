@@ -5,7 +5,6 @@
 #include "protocol/c_net_syncer.h"
 #include "protocol/frame.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
-#include "tools/socket/u/c_socket_recv_u.h"
 #include "tools/socket/u/c_socket_send_u.h"
 #include "tools/socket/u/u_channel_threads.h"
 
@@ -22,28 +21,24 @@ using socket_test::log_lines_with;
 namespace {
 
 // A keyboard/mouse syncer that pretends to send `pending` frames (each taking `pace`) and
-// counts, per media frame the device has read so far, the frames it sent.
-class counting_syncer : public c_net_syncer {
-public:
+// counts them per media frame the device had read by then.
+struct counting_syncer : c_net_syncer {
     counting_syncer(const std::atomic<int> &media, int pending, std::chrono::milliseconds pace)
         : m_media(media), m_pending(pending), m_pace(pace) {}
     bool send_next() override
     {
         std::this_thread::sleep_for(m_pace);
         std::lock_guard lock(m_lock);
-        const bool sent = m_pending > 0;
-        m_pending -= sent ? 1 : 0;
         m_sent.resize(std::max<std::size_t>(m_sent.size(), m_media + 1));
-        m_sent[m_media] += sent ? 1 : 0;
-        return sent;
+        m_sent[m_media] += m_pending > 0 ? 1 : 0;
+        return m_pending-- > 0;
     }
-    std::vector<int> sent_before_each() const { std::lock_guard lock(m_lock); return m_sent; }
+    std::vector<int> sent_before_each() { std::lock_guard lock(m_lock); return m_sent; }
 
-private:
     const std::atomic<int> &m_media;
     int m_pending;
     std::chrono::milliseconds m_pace;
-    mutable std::mutex m_lock;
+    std::mutex m_lock;
     std::vector<int> m_sent;
 };
 
@@ -169,27 +164,4 @@ TEST_F(UThreads, AnswerForAClearedHeadNeverDropsWhatWasQueuedAfter)
     ASSERT_EQ(next(), body_of(unmap));
     answer({0x07, 0x01, 0x00});
     EXPECT_TRUE(eventually([&] { return queue.isEmpty(); }));
-}
-
-TEST_F(UThreads, DeviceFrameWithNothingQueuedIsHandledWithoutAnAnswer)
-{
-    start();
-    answer({0x32, 0x05});
-    ASSERT_TRUE(handler.wait_calls(1));
-    EXPECT_FALSE(queue.wait_answer(0)); // no verdict was posted for an empty queue
-    queue.append(make_u_map_pak(1, 0, 0));
-    ASSERT_EQ(next()[0], 0x07);
-    answer({0x07, 0x01, 0x00});
-    EXPECT_TRUE(eventually([&] { return queue.isEmpty(); }));
-}
-
-TEST_F(UThreads, DeviceClosingEndsTheReceiveThreadOnly)
-{
-    std::atomic<int> closes{0};
-    QObject::connect(static_cast<c_socket_recv_u *>(pair.recv.get()), &c_socket_recv_u::signal_socket_u_close, [&] { ++closes; });
-    start();
-    device.reset();
-    EXPECT_TRUE(pair.recv->wait_ended(3000));
-    EXPECT_EQ(closes.load(), 1);
-    EXPECT_TRUE(pair.send->isRunning());
 }
