@@ -1,18 +1,16 @@
-// The media channel's thread pair against a device played by the test, frame by frame.
+// The media channel: its frames, byte for byte, and its thread pair against a device played
+// by the test, frame by frame.
 #include "media_test_support.h"
 
 #include "media/u_packets.h"
-#include "protocol/c_net_syncer.h"
 #include "protocol/frame.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "tools/socket/u/c_socket_send_u.h"
 #include "tools/socket/u/u_channel_threads.h"
 
-#include <gtest/gtest.h>
+#include <QRegularExpression>
 
-#include <atomic>
-#include <limits>
-#include <thread>
+#include <gtest/gtest.h>
 
 using namespace media_test;
 using socket_test::eventually;
@@ -20,27 +18,15 @@ using socket_test::log_lines_with;
 
 namespace {
 
-// A keyboard/mouse syncer that pretends to send `pending` frames (each taking `pace`) and
-// counts them per media frame the device had read by then.
-struct counting_syncer : c_net_syncer {
-    counting_syncer(const std::atomic<int> &media, int pending, std::chrono::milliseconds pace)
-        : m_media(media), m_pending(pending), m_pace(pace) {}
-    bool send_next() override
-    {
-        std::this_thread::sleep_for(m_pace);
-        std::lock_guard lock(m_lock);
-        m_sent.resize(std::max<std::size_t>(m_sent.size(), m_media + 1));
-        m_sent[m_media] += m_pending > 0 ? 1 : 0;
-        return m_pending-- > 0;
-    }
-    std::vector<int> sent_before_each() { std::lock_guard lock(m_lock); return m_sent; }
+bytes frame_of(const CQUEUE_MESSAGE &msg)
+{
+    return bytes(msg.buffer.get(), msg.buffer.get() + msg.length);
+}
 
-    const std::atomic<int> &m_media;
-    int m_pending;
-    std::chrono::milliseconds m_pace;
-    std::mutex m_lock;
-    std::vector<int> m_sent;
-};
+bytes body_of(const CQUEUE_MESSAGE &msg)
+{
+    return bytes(msg.buffer.get() + 11, msg.buffer.get() + msg.length);
+}
 
 struct UThreads : ::testing::Test {
     void SetUp() override
@@ -53,7 +39,6 @@ struct UThreads : ::testing::Test {
     }
     void TearDown() override
     {
-        sender().set_syncer(nullptr);
         for (const auto &thread : {pair.send, pair.recv}) {
             thread->stop();
             EXPECT_TRUE(thread->wait_ended(3000)) << thread->objectName().toStdString();
@@ -64,7 +49,6 @@ struct UThreads : ::testing::Test {
         pair.send->start(QThread::HighestPriority);
         pair.recv->start(QThread::HighestPriority);
     }
-    c_socket_send_u &sender() { return static_cast<c_socket_send_u &>(*pair.send); }
     // The next frame the viewer sends, as its body (empty after 3 s without one).
     bytes next(int timeoutMs = 3000)
     {
@@ -73,21 +57,17 @@ struct UThreads : ::testing::Test {
             return {};
         bytes body(read_be32(header + 7));
         socket_test::read_fd(device.get(), body.data(), body.size());
-        ++read;
         return body;
     }
     void answer(const bytes &body) { socket_test::write_fd(device.get(), socket_test::frame_bytes(body)); }
-    static bytes body_of(const CQUEUE_MESSAGE &msg) { return bytes(msg.buffer.get() + 11, msg.buffer.get() + msg.length); }
 
     socket_test::loopback_listener listener;
     socket_test::unique_fd device;
-    std::atomic<int> read{0};
     std::shared_ptr<c_tcp_sock> sock = std::make_shared<c_tcp_sock>();
     mt_queue<CQUEUE_MESSAGE> queue;
     std::shared_ptr<c_wait_object> wait = std::make_shared<c_wait_object>();
     socket_test::recording_handler handler;
     socket_thread_pair pair;
-    std::unique_ptr<counting_syncer> few, endless; // outlive the send thread's use of them
 };
 
 const bytes kAsk{0x08, 0x01, 0x00};
@@ -117,36 +97,6 @@ TEST_F(UThreads, FramesLeaveTheQueueOnlyWhenAnswered)
     EXPECT_EQ(queue.size(), 1);
 }
 
-// One pending keyboard/mouse frame goes out before each media frame, and a user who never
-// stops typing cannot starve the media frames either.
-TEST_F(UThreads, KeyboardMouseFramesTakeTurnsWithTheMediaFrames)
-{
-    few = std::make_unique<counting_syncer>(read, 2, 0ms);
-    sender().set_syncer(few.get());
-    for (int i = 0; i < 3; ++i)
-        queue.append(make_u_ask_pak(1, 0));
-    start();
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(next(), kAsk);
-        answer(kAskAnswer);
-    }
-    ASSERT_TRUE(eventually([&] { return queue.isEmpty(); }));
-    const std::vector<int> first = few->sent_before_each();
-    ASSERT_GE(first.size(), 3u);
-    EXPECT_EQ(std::vector<int>(first.begin(), first.begin() + 3), (std::vector<int>{1, 1, 0}));
-    for (int i = 0; i < 20; ++i)
-        queue.append(make_u_ask_pak(1, 0));
-    endless = std::make_unique<counting_syncer>(read, std::numeric_limits<int>::max(), 2ms);
-    sender().set_syncer(endless.get());
-    for (int i = 0; i < 20; ++i) {
-        ASSERT_EQ(next(), kAsk) << "media frame " << i << " starved";
-        answer(kAskAnswer);
-    }
-    const std::vector<int> sent = endless->sent_before_each();
-    ASSERT_GT(sent.size(), 4u);
-    EXPECT_LE(*std::max_element(sent.begin() + 4, sent.end()), 2);
-}
-
 TEST_F(UThreads, AnswerForAClearedHeadNeverDropsWhatWasQueuedAfter)
 {
     const bytes sector(512, 0x5A);
@@ -164,4 +114,45 @@ TEST_F(UThreads, AnswerForAClearedHeadNeverDropsWhatWasQueuedAfter)
     ASSERT_EQ(next(), body_of(unmap));
     answer({0x07, 0x01, 0x00});
     EXPECT_TRUE(eventually([&] { return queue.isEmpty(); }));
+}
+
+// Hand-computed frames: header A5 01, sum of the body, body length twice (BE), body.
+TEST(MediaPackets, FramesAreByteExactAndFlagTheLastOfABatch)
+{
+    const CQUEUE_MESSAGE map = make_u_map_pak(1, 0x81, 0x00012345);
+    EXPECT_EQ(frame_of(map), (bytes{0xA5, 0x01, 0xF2, 0, 0, 0, 7, 0, 0, 0, 7, 0x07, 0x01, 0x81, 0x00, 0x01, 0x23, 0x45}));
+    EXPECT_EQ(frame_of(make_u_map_pak(1, 0x00, 0)), (bytes{0xA5, 0x01, 0x08, 0, 0, 0, 7, 0, 0, 0, 7, 0x07, 0x01, 0, 0, 0, 0, 0}));
+    const CQUEUE_MESSAGE ask = make_u_ask_pak(1, 0);
+    EXPECT_EQ(frame_of(ask), (bytes{0xA5, 0x01, 0x09, 0, 0, 0, 3, 0, 0, 0, 3, 0x08, 0x01, 0x00}));
+    EXPECT_EQ(map.flag + ask.flag, 0);
+
+    const CQUEUE_MESSAGE pak = make_u_pak10(1, 0x0102, true);
+    EXPECT_EQ(frame_of(pak), (bytes{0xA5, 0x01, 0x0E, 0, 0, 0, 4, 0, 0, 0, 4, 0x0A, 0x01, 0x01, 0x02}));
+    EXPECT_EQ(pak.flag, 1);
+    EXPECT_EQ(make_u_pak10(1, 7, false).flag, 0);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^pak10_\\d\\d_\\d\\d\\d$")).match(pak.tag).hasMatch()) << pak.tag.toStdString();
+
+    const bytes sector(512, 0x01);
+    const CQUEUE_MESSAGE read = make_u_read_data_pak(1, 0x11223344, 5, sector.data(), 512, false);
+    const bytes frame = frame_of(read);
+    // 09+01+11+22+33+44+00+05 = 0xB9; 512 bytes of 1 add 0 modulo 256.
+    ASSERT_EQ(frame.size(), 531u);
+    EXPECT_EQ(bytes(frame.begin(), frame.begin() + 19), (bytes{0xA5, 0x01, 0xB9, 0, 0, 0x02, 0x08, 0, 0, 0x02, 0x08, 0x09, 0x01, 0x11, 0x22, 0x33, 0x44, 0x00, 0x05}));
+    EXPECT_EQ(bytes(frame.begin() + 19, frame.end()), sector);
+    EXPECT_EQ(read.flag, 0);
+    EXPECT_EQ(make_u_read_data_pak(1, 0, 0, sector.data(), 512, true).flag, 1);
+
+    EXPECT_EQ(c_socket_send_u::frame_label(ask), "pak_ask");
+    EXPECT_EQ(c_socket_send_u::frame_label(read), "pak_readData");
+    EXPECT_EQ(c_socket_send_u::frame_label(pak), "pak_Type=10");
+}
+
+TEST(MediaPackets, ReadDataNeverReadsPastShortData)
+{
+    const bytes half(100, 0xEE);
+    const CQUEUE_MESSAGE pak = make_u_read_data_pak(1, 0, 0, half.data(), 100, true);
+    ASSERT_EQ(pak.length, 531u);
+    EXPECT_EQ(pak.buffer[19 + 99], 0xEE);
+    EXPECT_EQ(pak.buffer[19 + 100], 0x00);
+    EXPECT_EQ(u_frame_type(pak), 0x09);
 }
