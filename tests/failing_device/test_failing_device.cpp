@@ -297,7 +297,7 @@ TEST_P(ChannelFault, WindowKeepsTheOtherChannelsServingAndClosesInTime)
 
 INSTANTIATE_TEST_SUITE_P(Media, MediaFault, ::testing::ValuesIn(kMediaFaults), [](const auto &row) { return std::string(row.param.name); });
 
-TEST_P(MediaFault, NoSectorOutsideTheRunIsReadOrWritten)
+TEST_P(MediaFault, DiskDataIsNeverLostOrMisplaced)
 {
     const media_fault &c = GetParam();
     ASSERT_NO_FATAL_FAILURE(prepare_image());
