@@ -105,7 +105,7 @@ TEST_F(UDialog, DriveListFollowsTheImagesAndTheImageButton)
     test_image z(4, 1, "z.img"), a(2, 2, "a.img"), added(4, 3, "added.img");
     const auto d = dialog({z.path()});
     const auto wait_count = [&](int n) {
-        for (const QDeadlineTimer deadline(3000); box->count() != n; QTest::qWait(10))
+        for (const QDeadlineTimer deadline(5000); box->count() != n; QTest::qWait(10))
             if (deadline.hasExpired())
                 return false;
         return true;
