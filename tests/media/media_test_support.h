@@ -1,14 +1,33 @@
 #pragma once
 
-#include "fake_u_device.h"
+#include "../socket/test_support.h"
 
 #include <QString>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 namespace media_test {
+
+using socket_test::bytes;
+using namespace std::chrono_literals;
+
+bytes random_bytes(std::size_t n, unsigned seed);
+
+// Every item of a queue, which is left as it was.
+template <typename Queue>
+auto queued(Queue &queue)
+{
+    std::vector<decltype(queue.takeFirst())> all;
+    while (!queue.isEmpty())
+        all.push_back(queue.takeFirst());
+    for (const auto &item : all)
+        queue.append(item);
+    return all;
+}
 
 // A disk image in a temporary folder, filled with reproducible random bytes, and a model
 // of what it should hold that the test updates as it expects the viewer to write.
@@ -16,13 +35,10 @@ class test_image {
 public:
     explicit test_image(std::uint32_t sectors, unsigned seed = 1, const QString &name = "disk.img");
     const QString &path() const { return m_path; }
-    const bytes &model() const { return m_model; }
-    bytes sector(std::uint32_t n) const;
-    void write_model(std::uint32_t sector, const bytes &data);
-    // SHA-256 of the file as it is now, and of the model.
-    QByteArray file_hash() const;
-    QByteArray model_hash() const;
     QString dir() const { return m_dir.path(); }
+    bytes sector(std::uint32_t n) const { return bytes(m_model.begin() + n * 512, m_model.begin() + (n + 1) * 512); }
+    void write_model(std::uint32_t sector, const bytes &data) { std::copy(data.begin(), data.end(), m_model.begin() + sector * 512); }
+    bool file_equals_model() const;
 
 private:
     QTemporaryDir m_dir;
