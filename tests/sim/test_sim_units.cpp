@@ -1,233 +1,154 @@
-// The simulator's pure building blocks: the emulated keyboard, the console, the write
-// privilege and the control-line grammar.
-#include "c_console_text.h"
+// The simulator's own logic: its receive splitter against the byte layouts viewers send, the
+// write privilege among viewers and the control-line grammar. (Typing into the emulated
+// keyboard and the media exchange are exercised end to end through the viewer.)
 #include "c_control_parser.h"
-#include "c_hid_keyboard.h"
 #include "c_privilege_arbiter.h"
+#include "c_sim_frame_splitter.h"
+#include "protocol/km_frame.h"
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
-#include <ostream>
+#include <utility>
 #include <vector>
-
-std::ostream &operator<<(std::ostream &out, const c_privilege_arbiter::message &m)
-{
-    return out << "{viewer " << m.viewer << ", [" << unsigned{m.type} << ", " << unsigned{m.value} << "]}";
-}
 
 namespace {
 
-constexpr std::uint8_t kShift = 0x02;
-constexpr std::uint8_t kRightShift = 0x20;
-constexpr std::uint8_t kControl = 0x01;
+using bytes = std::vector<std::uint8_t>;
+using status = c_sim_frame_splitter::status;
 
-struct typist {
-    c_hid_keyboard keyboard;
-    c_console_text console;
-    std::uint8_t leds = 0;
+const std::uint8_t kKey[8] = {0x0E, 0x32, 0x92, 0x32, 0xEA, 0x6D, 0x0D, 0x73};
+// The login frame for user 7, byte for byte as viewers send it.
+const bytes kLogin7 = {0xA5, 0x01, 0x39, 0, 0, 0, 5, 0, 0, 0, 5, 0x32, 0, 0, 0, 7};
 
-    // Presses the keys (with modifiers) and releases everything again.
-    void tap(std::uint8_t modifiers, std::initializer_list<std::uint8_t> keys)
-    {
-        std::uint8_t report[8] = {modifiers};
-        int i = 2;
-        for (std::uint8_t k : keys)
-            report[i++] = k;
-        keyboard.apply_report(report, leds, console);
-        const std::uint8_t none[8] = {};
-        keyboard.apply_report(none, leds, console);
+bytes km_frame(std::uint8_t type, const bytes &payload)
+{
+    bytes frame;
+    EXPECT_TRUE(build_km_frame(kKey, type, payload.data(), static_cast<std::uint32_t>(payload.size()), frame));
+    return frame;
+}
+
+TEST(SimSplitter, GoldenLoginFrameByteByByteAfterGarbage)
+{
+    c_sim_frame_splitter splitter(4096, kKey);
+    bytes stream = {0x00, 0x13, 0xA5, 0x02, 0x77}; // garbage, with a stray magic
+    stream.insert(stream.end(), kLogin7.begin(), kLogin7.end());
+    for (std::size_t i = 0; i + 1 < stream.size(); ++i) {
+        splitter.feed(&stream[i], 1);
+        EXPECT_EQ(splitter.next(), status::need_more);
     }
-};
-
-TEST(SimKeyboard, TypesUsLayoutWithShiftAndLocks)
-{
-    typist t;
-    t.tap(kShift, {11});     // H
-    t.tap(0, {12});          // i
-    t.tap(kRightShift, {30}); // !
-    t.tap(0, {44});          // space
-    t.tap(0, {45});          // -
-    t.tap(kShift, {52});     // "
-    t.tap(0, {49});          // backslash
-    EXPECT_EQ(t.console.text(), "Hi! -\"\\");
-    EXPECT_EQ(t.console.escaped(), "Hi! -\"\\\\");
-
-    t.tap(0, {57}); // Caps Lock on
-    EXPECT_EQ(t.leds, c_hid_keyboard::kCapsLock);
-    t.tap(0, {4});      // A
-    t.tap(kShift, {5}); // b: shift undoes caps for letters
-    t.tap(0, {30});     // 1: caps does not shift digits
-    t.tap(0, {57});     // Caps Lock off
-    EXPECT_EQ(t.leds, 0);
-    EXPECT_EQ(t.console.text(), "Hi! -\"\\Ab1");
+    splitter.feed(&stream.back(), 1);
+    ASSERT_EQ(splitter.next(), status::frame);
+    EXPECT_EQ(splitter.body(), (bytes{0x32, 0, 0, 0, 7}));
+    EXPECT_FALSE(splitter.was_ciphered());
+    EXPECT_EQ(splitter.take_skipped(), 5u);
 }
 
-TEST(SimKeyboard, BackspaceEnterAndHeldKeys)
+TEST(SimSplitter, FramesInOneStreamBadOnesDroppedZeroFillSkipped)
 {
-    typist t;
-    const std::uint8_t a[8] = {0, 0, 4};
-    const std::uint8_t ab[8] = {0, 0, 4, 5};
-    const std::uint8_t b[8] = {0, 0, 5};
-    const std::uint8_t none[8] = {};
-    t.keyboard.apply_report(a, t.leds, t.console);
-    t.keyboard.apply_report(a, t.leds, t.console);  // still held: no repeat
-    t.keyboard.apply_report(ab, t.leds, t.console); // b joins
-    t.keyboard.apply_report(b, t.leds, t.console);  // a released
-    t.keyboard.apply_report(none, t.leds, t.console);
-    EXPECT_EQ(t.console.text(), "ab");
-    t.tap(0, {40});   // Enter
-    t.tap(0, {6});    // c
-    t.tap(0, {42});   // Backspace removes c
-    t.tap(0, {42});   // at the start of a line nothing happens
-    t.tap(0, {88});   // keypad Enter
-    t.tap(0, {7});
-    EXPECT_EQ(t.console.text(), "ab\n\nd");
-}
-
-TEST(SimKeyboard, KeypadNeedsNumLockAndShortcutsTypeNothing)
-{
-    typist t;
-    t.tap(0, {89}); // keypad 1 without Num Lock: End
-    t.tap(0, {85}); // keypad *
-    t.tap(0, {83}); // Num Lock on
-    EXPECT_EQ(t.leds, c_hid_keyboard::kNumLock);
-    t.tap(0, {89});
-    t.tap(0, {98});
-    t.tap(0, {99});
-    t.tap(kControl, {6}); // Ctrl+C
-    t.tap(0, {71});       // Scroll Lock
-    EXPECT_EQ(t.leds, c_hid_keyboard::kNumLock | c_hid_keyboard::kScrollLock);
-    const std::uint8_t rollover[8] = {0, 0, 1, 1, 1, 1, 1, 1}; // the report's error codes
-    t.keyboard.apply_report(rollover, t.leds, t.console);
-    EXPECT_EQ(t.console.text(), "*10.");
-}
-
-TEST(SimKeyboard, ConsoleKeepsABoundedNumberOfLines)
-{
-    c_console_text console;
-    for (std::size_t i = 0; i < c_console_text::kMaxLines + 50; ++i) {
-        console.type(static_cast<char>('a' + i % 26));
-        console.newline();
+    bytes badSum = kLogin7;
+    badSum[2] ^= 0xFF;
+    bytes badCipher = {0xA5, 0x01, 28, 0, 0, 0, 5, 0, 0, 0, 7, 1, 2, 3, 4, 5, 6, 7}; // lengths wrong
+    const bytes empty = {0xA5, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // Shift+A ends in five zero bytes, which the decipher strip alone would eat; a whole
+    // block travels plain, followed by 8 zero fill bytes.
+    const bytes parts[] = {km_frame(3, {0x02, 0, 0x04, 0, 0, 0, 0, 0}), badSum, badCipher, empty,
+                           km_frame(9, {1, 2, 3, 4, 5, 6, 0}), kLogin7};
+    c_sim_frame_splitter splitter(4096, kKey);
+    for (const bytes &part : parts)
+        splitter.feed(part.data(), part.size());
+    std::vector<bytes> bodies;
+    std::vector<status> drops;
+    for (status s = splitter.next(); s != status::need_more; s = splitter.next()) {
+        if (s == status::frame)
+            bodies.push_back(splitter.body());
+        else
+            drops.push_back(s);
     }
-    std::size_t lines = 1;
-    for (char c : console.text())
-        lines += c == '\n' ? 1 : 0;
-    EXPECT_EQ(lines, c_console_text::kMaxLines);
-    for (std::size_t i = 0; i < c_console_text::kMaxLineLength + 10; ++i)
-        console.type('x');
-    EXPECT_EQ(console.text().size() - console.text().rfind('\n') - 1, 10u); // wrapped
-    console.type('\x07'); // control characters never reach the screen
-    EXPECT_EQ(console.text().back(), 'x');
+    EXPECT_EQ(bodies, (std::vector<bytes>{{3, 0x02, 0, 0x04, 0, 0, 0, 0, 0},
+                                          {9, 1, 2, 3, 4, 5, 6, 0},
+                                          {0x32, 0, 0, 0, 7}}));
+    EXPECT_EQ(drops, (std::vector<status>{status::bad_checksum, status::bad_cipher}));
+}
+
+TEST(SimSplitter, OversizedWireLengthStopsTheConnection)
+{
+    const bytes huge = {0xA5, 0x01, 0, 0x7F, 0xFF, 0xFF, 0xF0, 0x7F, 0xFF, 0xFF, 0xF0, 1, 2, 3};
+    c_sim_frame_splitter splitter(4096, kKey);
+    splitter.feed(huge.data(), huge.size());
+    EXPECT_EQ(splitter.next(), status::too_long);
+    splitter.feed(kLogin7.data(), kLogin7.size());
+    EXPECT_EQ(splitter.next(), status::too_long) << "nothing after it can be trusted";
 }
 
 using msg = c_privilege_arbiter::message;
 
-TEST(SimPrivilege, FirstQueryHoldsLaterOnesReadOnly)
+// One step of a privilege script: 'q' query, 'r' request, 'a' answer (value), 'd'
+// disconnect, and the messages it yields; 'h' checks that the viewer is the holder and that
+// only the holder may write.
+struct step {
+    char op;
+    int viewer;
+    std::uint8_t value;
+    std::vector<msg> out;
+};
+
+const std::vector<step> kPrivilegeScripts[] = {
+    {// The first query holds; busy while one request waits; only the holder answers.
+     {'q', 1, 0, {{1, 23, 1}}}, {'q', 2, 0, {{2, 23, 0}}}, {'q', 1, 0, {{1, 23, 1}}}, {'h', 1},
+     {'r', 2, 0, {{2, 20, 1}, {1, 21, 0}}}, {'r', 3, 0, {{3, 20, 2}}}, {'a', 2, 0, {}},
+     {'a', 1, 1, {{2, 22, 1}, {2, 20, 0}}}, {'h', 1}, {'a', 1, 0, {}},
+     {'r', 2, 0, {{2, 20, 1}, {1, 21, 0}}}, {'a', 1, 0, {{2, 22, 0}, {1, 23, 0}}}, {'h', 2}},
+    {// Disconnects free the privilege or pass it to the one waiting.
+     {'q', 1, 0, {{1, 23, 1}}}, {'q', 2, 0, {{2, 23, 0}}}, {'d', 1, 0, {}}, {'h', 0},
+     {'r', 2, 0, {{2, 22, 0}}}, {'q', 3, 0, {{3, 23, 0}}}, {'r', 3, 0, {{3, 20, 1}, {2, 21, 0}}},
+     {'d', 2, 0, {{3, 22, 0}}}, {'h', 3}, {'r', 4, 0, {{4, 20, 1}, {3, 21, 0}}}, {'d', 4, 0, {}},
+     {'r', 5, 0, {{5, 20, 1}, {3, 21, 0}}}},
+};
+
+TEST(SimPrivilege, ScriptsOfQueriesRequestsAnswersAndDisconnects)
 {
-    c_privilege_arbiter p;
-    EXPECT_EQ(p.on_query(1), (std::vector<msg>{{1, 23, 1}}));
-    EXPECT_EQ(p.on_query(2), (std::vector<msg>{{2, 23, 0}}));
-    EXPECT_EQ(p.on_query(1), (std::vector<msg>{{1, 23, 1}}));
-    EXPECT_TRUE(p.may_write(1));
-    EXPECT_FALSE(p.may_write(2));
+    for (const auto &script : kPrivilegeScripts) {
+        c_privilege_arbiter p;
+        for (std::size_t i = 0; i < script.size(); ++i) {
+            const step &s = script[i];
+            if (s.op == 'h') {
+                EXPECT_EQ(p.holder(), s.viewer) << "step " << i;
+                for (int v = 1; v <= 5; ++v)
+                    EXPECT_EQ(p.may_write(v), v == s.viewer) << "step " << i << " viewer " << v;
+                continue;
+            }
+            const std::vector<msg> got = s.op == 'q' ? p.on_query(s.viewer)
+                                       : s.op == 'r' ? p.on_request(s.viewer)
+                                       : s.op == 'a' ? p.on_answer(s.viewer, s.value)
+                                                     : p.on_disconnect(s.viewer);
+            EXPECT_TRUE(got == s.out) << "step " << i << " (" << s.op << " " << s.viewer << ")";
+        }
+    }
 }
 
-TEST(SimPrivilege, RefusalThenHandOver)
-{
-    c_privilege_arbiter p;
-    p.on_query(1);
-    p.on_query(2);
-    EXPECT_EQ(p.on_request(2), (std::vector<msg>{{2, 20, 1}, {1, 21, 0}}));
-    EXPECT_EQ(p.on_request(3), (std::vector<msg>{{3, 20, 2}})) << "busy while 2 waits";
-    EXPECT_EQ(p.on_answer(2, 0), std::vector<msg>{}) << "only the holder answers";
-    EXPECT_EQ(p.on_answer(1, 1), (std::vector<msg>{{2, 22, 1}, {2, 20, 0}}));
-    EXPECT_EQ(p.holder(), 1);
-    EXPECT_EQ(p.on_answer(1, 0), std::vector<msg>{}) << "no request pending";
-    EXPECT_EQ(p.on_request(2), (std::vector<msg>{{2, 20, 1}, {1, 21, 0}}));
-    EXPECT_EQ(p.on_answer(1, 0), (std::vector<msg>{{2, 22, 0}, {1, 23, 0}}));
-    EXPECT_EQ(p.holder(), 2);
-    EXPECT_TRUE(p.may_write(2));
-    EXPECT_FALSE(p.may_write(1));
-}
-
-TEST(SimPrivilege, DisconnectsFreeOrPassThePrivilege)
-{
-    c_privilege_arbiter p;
-    p.on_query(1);
-    p.on_query(2);
-    EXPECT_EQ(p.on_disconnect(1), std::vector<msg>{});
-    EXPECT_EQ(p.holder(), 0);
-    EXPECT_EQ(p.on_request(2), (std::vector<msg>{{2, 22, 0}})) << "free: granted directly";
-    p.on_query(3);
-    p.on_request(3);
-    EXPECT_EQ(p.on_disconnect(2), (std::vector<msg>{{3, 22, 0}})) << "the waiting requester takes over";
-    EXPECT_EQ(p.holder(), 3);
-    p.on_query(4);
-    p.on_request(4);
-    EXPECT_EQ(p.on_disconnect(4), std::vector<msg>{});
-    EXPECT_EQ(p.requester(), 0);
-    EXPECT_EQ(p.on_request(5), (std::vector<msg>{{5, 20, 1}, {3, 21, 0}}));
-}
-
-control_command parsed(const std::string &line)
+TEST(SimControlGrammar, LinesAreParsedOrRefusedWithUsage)
 {
     control_command c;
     std::string error;
-    EXPECT_TRUE(parse_control_line(line, c, error)) << line << ": " << error;
-    return c;
-}
-
-std::string refusal(const std::string &line)
-{
-    control_command c;
-    std::string error;
-    EXPECT_FALSE(parse_control_line(line, c, error)) << line;
-    return error;
-}
-
-TEST(SimControlGrammar, CommandsAndArguments)
-{
-    using verb = control_command::verb;
-    EXPECT_EQ(parsed("").what, verb::none);
-    EXPECT_EQ(parsed("  # comment").what, verb::none);
-    const auto send = parsed("send km 2 15 00 0a");
-    EXPECT_EQ(send.what, verb::send);
-    EXPECT_EQ(send.where, control_command::channel::km);
-    EXPECT_EQ(send.viewer, 2);
-    EXPECT_EQ(send.bytes, (std::vector<std::uint8_t>{0x15, 0x00, 0x0A}));
-    const auto priv = parsed("priv 1 21 0");
-    EXPECT_EQ(priv.first, 21u);
-    EXPECT_EQ(priv.second, 0u);
-    const auto ack = parsed("ack 0x20 0 1");
-    EXPECT_EQ(ack.first, 32u);
-    EXPECT_EQ(ack.viewer, 0);
-    const auto write = parsed("write 100 3 lba");
-    EXPECT_TRUE(write.fill.lba);
-    EXPECT_EQ(parsed("write 7 1 A5").fill.fill, 0xA5);
-    EXPECT_EQ(parsed("malformed video 1 short").flaw, control_command::defect::short_body);
-    EXPECT_EQ(parsed("refuse-next").what, verb::refuse_next);
-    EXPECT_EQ(parsed("silent 2500").first, 2500u);
-    EXPECT_EQ(parsed("dump").first, 50u);
-}
-
-TEST(SimControlGrammar, BadLinesAreRefusedWithUsage)
-{
-    EXPECT_NE(refusal("frobnicate").find("unknown command"), std::string::npos);
-    EXPECT_EQ(refusal("send km 1 0"), "usage: send CH ID HEX...");    // odd digit count
-    EXPECT_EQ(refusal("send disk 1 00"), "usage: send CH ID HEX...");
-    EXPECT_EQ(refusal("priv 1 19 0"), "usage: priv ID TYPE VALUE");  // not a privilege type
-    EXPECT_EQ(refusal("led 8"), "usage: led BITS");
-    EXPECT_EQ(refusal("read 0 0"), "usage: read S N");
-    EXPECT_EQ(refusal("read 0 65536"), "usage: read S N");
-    EXPECT_EQ(refusal("read 4294967296 1"), "usage: read S N");
-    EXPECT_EQ(refusal("write 0 1 xyz"), "usage: write S N PATTERN");
-    EXPECT_EQ(refusal("close km 0"), "usage: close CH ID");
-    EXPECT_EQ(refusal("garbage km 1 -5"), "usage: garbage CH ID N");
-    EXPECT_EQ(refusal("pointer 3"), "usage: pointer");
-    EXPECT_EQ(refusal("stall km 0"), "usage: stall CH ID");
-    EXPECT_EQ(refusal("next disk close"), "usage: next CH close|mute|normal");
-    EXPECT_EQ(refusal("next km later"), "usage: next CH close|mute|normal");
+    ASSERT_TRUE(parse_control_line("send km 2 15 00 0a", c, error)) << error;
+    EXPECT_EQ(c.viewer, 2);
+    EXPECT_EQ(c.bytes, (std::vector<std::uint8_t>{0x15, 0x00, 0x0A}));
+    ASSERT_TRUE(parse_control_line("ack 0x20 0 1", c, error)) << error;
+    EXPECT_EQ(c.first, 32u);
+    const std::pair<const char *, const char *> refused[] = {
+        {"frobnicate", "unknown command \"frobnicate\" (try help)"},
+        {"send km 1 0", "usage: send CH ID HEX..."}, // odd digit count
+        {"send disk 1 00", "usage: send CH ID HEX..."},
+        {"priv 1 19 0", "usage: priv ID TYPE VALUE"}, // not a privilege type
+        {"read 0 65536", "usage: read S N"},
+        {"read 4294967296 1", "usage: read S N"},
+        {"write 0 1 xyz", "usage: write S N PATTERN"},
+        {"next km later", "usage: next CH close|mute|normal"},
+    };
+    for (const auto &[line, usage] : refused) {
+        EXPECT_FALSE(parse_control_line(line, c, error)) << line;
+        EXPECT_EQ(error, usage) << line;
+    }
 }
 
 } // namespace
