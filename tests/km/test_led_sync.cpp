@@ -3,39 +3,17 @@
 #include "km_test_support.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <string>
-#include <vector>
-
-namespace {
-
-// Restores PATH after a test changed it.
-struct path_guard {
-    std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ~path_guard() { ::setenv("PATH", saved.c_str(), 1); }
-};
-
-QStringList lines_of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-} // namespace
 
 namespace {
 
 // An injected clock, a recording start and a scheduler whose one pending call runs when
 // the test moves the clock past it.
-struct LedFixture : ::testing::Test {
+struct LedSync : ::testing::Test {
     void SetUp() override
     {
         led.set_scheduler([this](std::int64_t delayMs) {
@@ -56,14 +34,6 @@ struct LedFixture : ::testing::Test {
         EXPECT_EQ(led.handle_led_report(body, 2), 0);
         advance(thenMs);
     }
-    // The LEDs as the programs last set them, "1 0 1" for LED 1, 2 and 3.
-    QString state() const
-    {
-        QStringList last{"?", "?", "?"};
-        for (const QString &s : starts)
-            last[s.section(' ', 1, 1).toInt() - 1] = s.section(' ', 2, 2);
-        return last.join(' ');
-    }
 
     std::int64_t now = 1'000'000;
     std::int64_t due = -1;
@@ -76,7 +46,7 @@ struct LedFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(LedFixture, AReportStartsOneProgramPerLedInOrderOffTheReportingThread)
+TEST_F(LedSync, AReportStartsOneProgramPerLedInOrderOffTheReportingThread)
 {
     const std::uint8_t body[] = {4, 0x02, 0};
     EXPECT_EQ(led.handle_led_report(body, 3), 3);
@@ -87,7 +57,7 @@ TEST_F(LedFixture, AReportStartsOneProgramPerLedInOrderOffTheReportingThread)
     EXPECT_EQ(starts, (QStringList{"ledsync 1 0", "ledsync 2 1", "ledsync 3 0"}));
 }
 
-TEST_F(LedFixture, OnlyChangesStartProgramsAtAFewPerSecondAndTheLastStateWins)
+TEST_F(LedSync, OnlyChangesStartProgramsAtAFewPerSecondAndTheLastStateWins)
 {
     for (int i = 0; i < 1000; ++i)
         report(0xFA, 1); // higher bits ignored: LED 2 on
@@ -97,10 +67,13 @@ TEST_F(LedFixture, OnlyChangesStartProgramsAtAFewPerSecondAndTheLastStateWins)
     advance(1000);
     // 500 ms of flicker, applied at most every 250 ms: a few starts, ending on state 4.
     EXPECT_LE(starts.size(), 9);
-    EXPECT_EQ(state(), "0 0 1");
+    QStringList last{"?", "?", "?"};
+    for (const QString &start : starts)
+        last[start.section(' ', 1, 1).toInt() - 1] = start.section(' ', 2, 2);
+    EXPECT_EQ(last, (QStringList{"0", "0", "1"}));
 }
 
-TEST_F(LedFixture, ALocalLockKeyHoldsReportsOffForThreeSeconds)
+TEST_F(LedSync, ALocalLockKeyHoldsReportsOffForThreeSeconds)
 {
     EXPECT_FALSE(led.held_off()) << "unset counts as earlier than any time";
     const std::uint8_t body[] = {4, 0x01};
@@ -114,37 +87,30 @@ TEST_F(LedFixture, ALocalLockKeyHoldsReportsOffForThreeSeconds)
     EXPECT_EQ(starts.size(), 3) << "after the key the local LEDs are unknown: all three";
 }
 
-TEST(LedSync, TheProgramIsFoundByBareNameInTheProgramFolderFirst)
+TEST(LedSyncProgram, IsFoundByBareNameInTheProgramFolderBeforeTheRestOfPath)
 {
-    path_guard guard;
+    const std::string saved = std::getenv("PATH");
     QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString record = folder.filePath("args.txt");
-    const QString script = folder.filePath("ledsync");
-    {
-        QFile file(script);
+    QTemporaryDir decoy; // the same name further down PATH, recording nothing
+    for (const QTemporaryDir *dir : {&folder, &decoy}) {
+        QFile file(dir->filePath("ledsync"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("#!/bin/sh\necho \"$1 $2\" >> '%1'\n").arg(record).toUtf8());
+        file.write(dir == &folder ? "#!/bin/sh\necho \"$1 $2\" >> \"$(dirname \"$0\")/args\"\n" : "#!/bin/sh\n");
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    // A decoy of the same name further down PATH must not be the one started.
-    QTemporaryDir decoy;
-    ASSERT_TRUE(decoy.isValid());
-    QFile::copy(script, decoy.filePath("ledsync"));
-    ::setenv("PATH", (decoy.path().toStdString() + ":" + guard.saved).c_str(), 1);
-
+    ::setenv("PATH", (decoy.path().toStdString() + ":" + saved).c_str(), 1);
     const std::string path = put_program_dir_first_on_path(folder.path().toStdString());
-    EXPECT_EQ(path.rfind(folder.path().toStdString() + ":" + decoy.path().toStdString(), 0), 0u);
-    EXPECT_EQ(put_program_dir_first_on_path(folder.path().toStdString()), path)
-        << "not added twice";
+    EXPECT_EQ(put_program_dir_first_on_path(folder.path().toStdString()), path) << "not added twice";
 
-    c_led_sync led;
     const std::uint8_t report[] = {4, 0x02};
-    EXPECT_EQ(led.handle_led_report(report, 2), 0);
-    // Three detached processes append in whatever order they run.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lines_of(record).size() >= 3; }, 10000));
-    QStringList got = lines_of(record);
+    EXPECT_EQ(c_led_sync().handle_led_report(report, 2), 0);
+    QStringList got; // three detached processes append in whatever order they run
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        QFile file(folder.filePath("args"));
+        got = file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList{};
+        return got.size() >= 3;
+    }, 10000));
     got.sort();
     EXPECT_EQ(got, (QStringList{"1 0", "2 1", "3 0"}));
+    ::setenv("PATH", saved.c_str(), 1);
 }
