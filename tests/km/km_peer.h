@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/c_net_syncer.h" // the syncer whose frames the peer reads, for its users
+
 #include <array>
 #include <cstdint>
 #include <vector>

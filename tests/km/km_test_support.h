@@ -1,10 +1,7 @@
 #pragma once
 
 #include "km_peer.h"
-#include "logging/CLogerManager.h"
 #include "protocol/c_net_syncer.h"
-
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <cstdint>
@@ -16,20 +13,7 @@
 
 using bytes = km_peer::bytes;
 using key_type = km_peer::key_type;
-
-// Reads the main logger's lines from the moment it is created: points the process's log
-// manager at a temporary folder, writing lines of `level` and above.
-class log_capture {
-public:
-    explicit log_capture(int level = 0);
-    ~log_capture();
-    bool contains(const std::string &piece) const { return count(piece) > 0; }
-    int count(const std::string &piece) const;
-
-private:
-    QTemporaryDir m_dir;
-    LoggerConfig m_previous;
-};
+using strings = std::vector<std::string>;
 
 // A syncer for tests: answer waits end at once (or after a set time).
 class test_syncer : public c_net_syncer {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -46,21 +47,17 @@ struct LedSync : ::testing::Test {
 
 } // namespace
 
-TEST_F(LedSync, AReportStartsOneProgramPerLedInOrderOffTheReportingThread)
+TEST_F(LedSync, ReportsStartOneProgramPerChangedLedOffTheReportingThreadAtAFewPerSecond)
 {
-    const std::uint8_t body[] = {4, 0x02, 0};
+    const std::uint8_t body[] = {4, 0xFA, 0}; // higher bits ignored: LED 2 on
     EXPECT_EQ(led.handle_led_report(body, 3), 3);
     EXPECT_EQ(led.handle_led_report(body, 1), 3);
     EXPECT_EQ(led.handle_led_report(body, 2), 0);
     EXPECT_TRUE(starts.empty()) << "nothing is started where the report arrives";
     advance(0);
     EXPECT_EQ(starts, (QStringList{"ledsync 1 0", "ledsync 2 1", "ledsync 3 0"}));
-}
-
-TEST_F(LedSync, OnlyChangesStartProgramsAtAFewPerSecondAndTheLastStateWins)
-{
     for (int i = 0; i < 1000; ++i)
-        report(0xFA, 1); // higher bits ignored: LED 2 on
+        report(0xFA, 1);
     EXPECT_EQ(starts.size(), 3) << "identical reports start nothing more";
     for (int i = 1; i <= 100; ++i)
         report(i % 8, 5);
@@ -76,8 +73,7 @@ TEST_F(LedSync, OnlyChangesStartProgramsAtAFewPerSecondAndTheLastStateWins)
 TEST_F(LedSync, ALocalLockKeyHoldsReportsOffForThreeSeconds)
 {
     EXPECT_FALSE(led.held_off()) << "unset counts as earlier than any time";
-    const std::uint8_t body[] = {4, 0x01};
-    led.handle_led_report(body, 2); // waiting to be applied when the key comes: dropped
+    led.apply_led_bits(0x01); // waiting to be applied when the key comes: dropped
     led.hold_off();
     report(0x01, 2000);
     report(0x01, 1000);
@@ -87,11 +83,13 @@ TEST_F(LedSync, ALocalLockKeyHoldsReportsOffForThreeSeconds)
     EXPECT_EQ(starts.size(), 3) << "after the key the local LEDs are unknown: all three";
 }
 
-TEST(LedSyncProgram, IsFoundByBareNameInTheProgramFolderBeforeTheRestOfPath)
+// The real start, by bare name: the program folder comes first on PATH (once), before a
+// program of the same name further down that records nothing.
+TEST(LedSyncProgram, IsFoundInTheProgramFolderBeforeTheRestOfPath)
 {
     const std::string saved = std::getenv("PATH");
     QTemporaryDir folder;
-    QTemporaryDir decoy; // the same name further down PATH, recording nothing
+    QTemporaryDir decoy;
     for (const QTemporaryDir *dir : {&folder, &decoy}) {
         QFile file(dir->filePath("ledsync"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -100,17 +98,14 @@ TEST(LedSyncProgram, IsFoundByBareNameInTheProgramFolderBeforeTheRestOfPath)
     }
     ::setenv("PATH", (decoy.path().toStdString() + ":" + saved).c_str(), 1);
     const std::string path = put_program_dir_first_on_path(folder.path().toStdString());
-    EXPECT_EQ(put_program_dir_first_on_path(folder.path().toStdString()), path) << "not added twice";
-
+    EXPECT_EQ(put_program_dir_first_on_path(folder.path().toStdString()), path);
     const std::uint8_t report[] = {4, 0x02};
     EXPECT_EQ(c_led_sync().handle_led_report(report, 2), 0);
-    QStringList got; // three detached processes append in whatever order they run
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        QFile file(folder.filePath("args"));
-        got = file.open(QIODevice::ReadOnly) ? QString(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList{};
-        return got.size() >= 3;
-    }, 10000));
-    got.sort();
-    EXPECT_EQ(got, (QStringList{"1 0", "2 1", "3 0"}));
+    QFile args(folder.filePath("args"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return args.size() >= 12; }, 10000)); // "N S\n" three times
+    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = args.readAll().split('\n');
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (QList<QByteArray>{"", "1 0", "2 1", "3 0"}));
     ::setenv("PATH", saved.c_str(), 1);
 }
