@@ -90,6 +90,7 @@ const key_case kKeyCases[] = {
      {"03 00 00 39 00 00 00 00 00", "03 00 00 00 00 00 00 00 00"}, true},
 };
 
+void PrintTo(const key_case &c, std::ostream *os) { *os << c.name; }
 struct InputCaptureKeys : InputCapture, ::testing::WithParamInterface<key_case> {};
 
 } // namespace
@@ -122,6 +123,17 @@ TEST_F(InputCapture, ACombinationLeavesHeldKeysWhichLosingTheWindowReleases)
     EXPECT_TRUE(capture.filter_event(&window, &deactivate));
     EXPECT_EQ(sent(), (strings{"03 00 00 00 00 00 00 00 00"}));
     EXPECT_EQ(translator.report()[0] | translator.report()[2], 0);
+}
+
+TEST_F(InputCapture, TypedKeysAreLoggedAtTraceLevelOnly)
+{
+    write(true);
+    for (int level : {LOG_LEVEL_DEBUG, LOG_LEVEL_TRACE}) {
+        log_capture log(level);
+        QTest::keyClick(screen, Qt::Key_S);
+        EXPECT_EQ(log.count("keyPress2,83,keyBuf=0,0,22,0,0,0,0,0"), level == LOG_LEVEL_TRACE ? 1 : 0);
+        EXPECT_EQ(log.count("keyRelease2,83,keyBuf=0,0,0,0,0,0,0,0"), level == LOG_LEVEL_TRACE ? 1 : 0);
+    }
 }
 
 TEST_F(InputCapture, AbsoluteMouseSamplesTheCursorAndSendsButtonsAtOnce)

@@ -71,6 +71,7 @@ struct KmSession : ::testing::Test, c_abs_net_handler {
     std::atomic<int> count{0};   // messages received
     std::atomic<int> handled{0}; // messages whose handling (main thread part included) ended
     std::atomic<bool> fromReceiver{true};
+    log_capture log;
     test_syncer syncer;
     c_key_translator translator;
     c_km_session session{{kInbound, kOutbound, 1}, syncer, translator};
@@ -91,6 +92,8 @@ TEST_F(KmSession, LoginAndQueryGoFirstAnswersKeepTheirTrailingZeroKeepAlivesJump
         device_says(body, ciphered);
     EXPECT_EQ(seen, (strings{"32 00", "03 00", "03 01", "05 01"}));
     EXPECT_TRUE(fromReceiver);
+    EXPECT_EQ(log.count("send keyboard return failed."), 1) << "a refusal is logged, an acceptance not";
+    EXPECT_EQ(log.count("send mouse pos return failed."), 1);
 
     // A keep-alive due while ten mouse frames wait goes first.
     const std::uint8_t move[] = {0, 1, 1, 0};
@@ -133,6 +136,7 @@ TEST_F(KmSession, SpoiltFramesAreDroppedAndAOneByteAnswerEndsTheWait)
     sender.join();
     EXPECT_EQ(syncer.answersSeen.load(), 1);
     EXPECT_EQ(seen, (strings{"03"})) << "the spoilt frames never reached the handler";
+    EXPECT_EQ(log.count("km frame with plain length 9 and wire length 7 cannot be deciphered, dropped"), 1);
     bytes body;
     ASSERT_TRUE(peer.read_frame(body));
     EXPECT_EQ(hex(body), "03 00 00 04 00 00 00 00 00");
@@ -209,6 +213,7 @@ const GrabCase kGrabCases[] = {
     {"UnrequestedChangesSendsAndMovesNothing", false, false, true, 0, 0, 0},
 };
 
+void PrintTo(const GrabCase &c, std::ostream *os) { *os << c.name; }
 struct GrabResult : KmSession, ::testing::WithParamInterface<GrabCase> {};
 
 } // namespace
@@ -268,6 +273,7 @@ TEST_F(KmSession, StoppingWhileARequestWaitsForABusyMainThreadWithdrawsIt)
     EXPECT_FALSE(session.connected());
     QCoreApplication::processEvents();
     EXPECT_EQ(questions, 0) << "a withdrawn request does not run later";
+    EXPECT_EQ(log.count("withdrawn"), 1);
 }
 
 TEST_F(KmSession, TheDeviceClosingTheChannelStopsItWithoutReconnecting)
