@@ -70,13 +70,6 @@ std::vector<std::uint8_t> mbr_fat16_image()
     return disk;
 }
 
-std::vector<std::uint8_t> floppy_fat12_image()
-{
-    std::vector<std::uint8_t> disk(2880 * kSector, 0);
-    fat16_boot(disk.data(), 2880, 224, 9, "FLOPPY", "FAT12");
-    return disk;
-}
-
 std::vector<std::uint8_t> mbr_fat32_image()
 {
     std::vector<std::uint8_t> disk(4096 * kSector, 0);
@@ -95,61 +88,5 @@ std::vector<std::uint8_t> mbr_fat32_image()
     text(s + 71, "BIGDISK", 11);
     text(s + 82, "FAT32", 8);
     boot_signature(s);
-    return disk;
-}
-
-std::vector<std::uint8_t> gpt_ext4_image()
-{
-    std::vector<std::uint8_t> disk(4096 * kSector, 0);
-    mbr_entry(disk.data(), 0, 0xEE, 1, 4095); // protective MBR
-    std::uint8_t *header = disk.data() + kSector;
-    std::memcpy(header, "EFI PART", 8);
-    le32(header + 72, 2); // entry array at LBA 2 (64-bit field, high half 0)
-    le32(header + 80, 128);
-    le32(header + 84, 128);
-    std::uint8_t *entry = disk.data() + 2 * kSector;
-    for (int i = 0; i < 16; ++i)
-        entry[i] = static_cast<std::uint8_t>(0xA0 + i); // a type GUID
-    le32(entry + 32, 2048);
-    le32(entry + 40, 4095);
-    std::uint8_t *super = disk.data() + 2048 * kSector + 1024;
-    le16(super + 56, 0xEF53);
-    le32(super + 92, 0x4);          // has_journal
-    le32(super + 96, 0x40 | 0x200); // extents, flex_bg
-    std::memcpy(super + 120, "rootfs", 6);
-    return disk;
-}
-
-std::vector<std::uint8_t> iso9660_image()
-{
-    std::vector<std::uint8_t> disk(128 * kSector, 0);
-    std::uint8_t *pvd = disk.data() + 16 * 2048;
-    pvd[0] = 1;
-    std::memcpy(pvd + 1, "CD001", 5);
-    pvd[6] = 1;
-    text(pvd + 8, "LINUX", 32);
-    text(pvd + 40, "TESS_ISO", 32);
-    return disk;
-}
-
-std::vector<std::uint8_t> exfat_image()
-{
-    std::vector<std::uint8_t> disk(256 * kSector, 0);
-    std::uint8_t *s = disk.data();
-    s[0] = 0xEB; s[1] = 0x76; s[2] = 0x90;
-    std::memcpy(s + 3, "EXFAT   ", 8);
-    le32(s + 88, 128); // cluster heap offset
-    le32(s + 96, 4);   // root directory cluster
-    s[108] = 9;        // 512-byte sectors
-    s[109] = 3;        // 8 sectors per cluster
-    boot_signature(s);
-    std::uint8_t *root = disk.data() + (128 + (4 - 2) * 8) * kSector;
-    root[0] = 0x81; // allocation bitmap entry first, as formatters write it
-    std::uint8_t *label = root + 32;
-    label[0] = 0x83;
-    label[1] = 5;
-    const char name[] = "USB42";
-    for (int i = 0; i < 5; ++i)
-        le16(label + 2 + 2 * i, static_cast<unsigned char>(name[i]));
     return disk;
 }

@@ -7,8 +7,4 @@
 // ones lay them out, for the disk probe and the media tests.
 
 std::vector<std::uint8_t> mbr_fat16_image();     // 8192 sectors; partition at 2048, "TESSDISK"
-std::vector<std::uint8_t> floppy_fat12_image();  // 2880 sectors, no table, "FLOPPY"
 std::vector<std::uint8_t> mbr_fat32_image();     // 4096 sectors; partition at 2048, "BIGDISK"
-std::vector<std::uint8_t> gpt_ext4_image();      // 4096 sectors; partition at 2048, "rootfs"
-std::vector<std::uint8_t> iso9660_image();       // 128 sectors, "TESS_ISO"
-std::vector<std::uint8_t> exfat_image();         // 256 sectors, no table, "USB42"
