@@ -55,37 +55,6 @@ struct ManagerFixture : ::testing::Test {
 
 } // namespace
 
-TEST(LogStream, AppendsPiecesAndCutsAtTheBufferEnd)
-{
-    LogStream s;
-    s << "id=" << -5 << ',' << 7u << ',' << static_cast<unsigned char>(200) << ' ' << QString("ü");
-    s << std::string(3000, 'x') << "tail";
-    const std::string head = "id=-5,7,200 ü";
-    EXPECT_EQ(s.c_str(), head + std::string(LogStream::kCapacity - 1 - head.size(), 'x'));
-}
-
-TEST(LogLine, LongTextIsCutTo2047BytesEndingInCrLf)
-{
-    const std::string line = CLogerManager::formatLine({}, LOG_LEVEL_DEBUG, std::string(5000, 'a').c_str());
-    EXPECT_EQ(line.size(), 2047u);
-    EXPECT_EQ(line.substr(2045), "\r\n");
-}
-
-// Every line goes to the file; standard output carries warnings and above only.
-TEST_F(ManagerFixture, WritesNamedUserOnlyFileAndWarningsOnStandardOutput)
-{
-    start([](LoggerConfig &c) { c.display = true; });
-    EXPECT_FALSE(manager.canLog(0, LOG_LEVEL_TRACE));
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(manager.pushLine(0, LOG_LEVEL_INFO, "qt start,para.userID=7 ( main.cpp ) : 12"));
-    manager.pushLine(0, LOG_LEVEL_WARN, "trouble");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), CLogerManager::formatLine(now, LOG_LEVEL_WARN, "trouble"));
-
-    EXPECT_EQ(count(" 10:30:00.000 LOG_INFO  qt start,para.userID=7 ( main.cpp ) : 12 \r\n"), 1);
-    EXPECT_EQ(QFile(dir.path() + "/tess_202612061030_000042_000.log").permissions(),
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-}
-
 // Size and day rotation open new files in the month's folder; a new file first makes room
 // for itself in the folder's budget by removing the least recently written files of this
 // logger, and only of this logger.
