@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -16,7 +14,7 @@ struct RecordingListener : c_video_msg_listener {
     {
         fragments.emplace_back(body, body + length);
     }
-    std::vector<std::uint8_t> leds;
+    Bytes leds;
     std::vector<Bytes> fragments;
 };
 
@@ -29,14 +27,15 @@ struct Dispatch : ::testing::Test {
         std::copy(body.begin(), body.end(), exact.get());
         return dispatcher.dispatch(exact.get(), static_cast<std::uint32_t>(body.size()));
     }
-    Bytes body(std::uint8_t type, std::size_t length, std::uint8_t fill = 0)
+    // `length` bytes of `fill` after the type; type 2 carries its sub-type and status.
+    static Bytes body(int type, std::size_t length, std::uint8_t fill = 0, int sub = 0, int status = 0)
     {
         Bytes b(length, fill);
-        if (length)
-            b[0] = type;
+        for (std::size_t i = 0; i < length && i < 3; ++i)
+            b[i] = std::uint8_t(i == 0 ? type : type != 2 ? fill : i == 1 ? sub : status);
         return b;
     }
-    Bytes video(std::uint32_t lengthField, std::size_t bodyLength)
+    static Bytes video(std::uint32_t lengthField, std::size_t bodyLength)
     {
         Bytes b = body(6, bodyLength, 0x11);
         for (int i = 0; i < 4; ++i)
@@ -50,72 +49,40 @@ struct Dispatch : ::testing::Test {
 
 } // namespace
 
-TEST_F(Dispatch, FixedLengthTypesAcceptOnlyTheirLength)
+TEST_F(Dispatch, EachTypeIsHandledOnlyAtItsLengths)
 {
-    const std::pair<std::uint8_t, std::size_t> fixed[] = {
-        {1, 2}, {3, 2}, {4, 2}, {5, 2}, {7, 3}, {8, 8}, {10, 8},
-        {11, 520}, {14, 6}, {15, 2}, {16, 33}};
+    const std::pair<int, std::size_t> fixed[] = {{1, 2}, {3, 2},  {4, 2},   {5, 2},  {7, 3},  {8, 8},
+                                                 {10, 8}, {11, 520}, {14, 6}, {15, 2}, {16, 33}};
     for (const auto &[type, length] : fixed) {
-        SCOPED_TRACE(testing::Message() << "type " << int(type));
-        EXPECT_EQ(run(body(type, length)), 0);
-        EXPECT_EQ(run(body(type, length - 1)), 3);
-        EXPECT_EQ(run(body(type, length + 1)), 3);
+        EXPECT_EQ(run(body(type, length)), 0) << type;
+        EXPECT_EQ(run(body(type, length - 1)), 3) << type;
+        EXPECT_EQ(run(body(type, length + 1)), 3) << type;
     }
-}
-
-TEST_F(Dispatch, UnknownTypesAndEmptyBodiesAreRefused)
-{
-    for (int type : {0, 9, 13, 17, 20, 29, 33, 49, 51, 255})
-        EXPECT_EQ(run(body(static_cast<std::uint8_t>(type), 2)), 3) << "type " << type;
+    for (const int type : {0, 9, 13, 17, 20, 29, 33, 49, 51, 255})
+        EXPECT_EQ(run(body(type, 2)), 3) << "type " << type;
     EXPECT_EQ(run({}), 3);
     EXPECT_EQ(dispatcher.dispatch(nullptr, 0), 3);
-}
+    for (const std::size_t length : {1u, 2u, 3u, 700u})
+        for (const int type : {12, 30, 31, 32, 50})
+            EXPECT_EQ(run(body(type, length)), 0) << type << "/" << length;
 
-TEST_F(Dispatch, AnyLengthTypes)
-{
-    for (std::size_t length : {1u, 2u, 3u, 700u}) {
-        EXPECT_EQ(run(body(12, length)), 0);
-        EXPECT_EQ(run(body(30, length)), 0);
-        EXPECT_EQ(run(body(31, length)), 0);
-        EXPECT_EQ(run(body(32, length)), 0);
-        EXPECT_EQ(run(body(50, length)), 0);
+    // Type 2: the length depends on the sub-type unless the status is set (no data then).
+    const struct { int sub, status; std::size_t length; int result; } replies[] = {
+        {1, 0, 11, 0},  {1, 0, 10, 3}, {1, 0, 12, 3}, {3, 0, 131, 0}, {3, 0, 130, 3},
+        {3, 0, 132, 3}, {5, 0, 3, 0},  {5, 0, 4, 3},  {1, 0, 2, 3},   {1, 0, 1, 3}};
+    for (const auto &r : replies)
+        EXPECT_EQ(run(body(2, r.length, 0, r.sub, r.status)), r.result) << r.sub << "/" << r.length;
+    for (const std::size_t length : {3u, 4u, 11u, 131u, 200u}) {
+        for (const int sub : {0, 2, 4, 6})
+            EXPECT_EQ(run(body(2, length, 0, sub, 0)), 3) << sub << "/" << length;
+        for (const int sub : {1, 2, 3, 4, 5})
+            EXPECT_EQ(run(body(2, length, 0, sub, 1)), 0) << sub << "/" << length;
     }
 }
 
-TEST_F(Dispatch, Type2LengthDependsOnSubTypeUnlessStatusIsSet)
-{
-    auto reply = [&](std::uint8_t sub, std::uint8_t status, std::size_t length) {
-        Bytes b = body(2, length);
-        if (length > 1)
-            b[1] = sub;
-        if (length > 2)
-            b[2] = status;
-        return run(b);
-    };
-    EXPECT_EQ(reply(1, 0, 11), 0);
-    EXPECT_EQ(reply(1, 0, 10), 3);
-    EXPECT_EQ(reply(1, 0, 12), 3);
-    EXPECT_EQ(reply(3, 0, 131), 0);
-    EXPECT_EQ(reply(3, 0, 130), 3);
-    EXPECT_EQ(reply(3, 0, 132), 3);
-    EXPECT_EQ(reply(5, 0, 3), 0);
-    EXPECT_EQ(reply(5, 0, 4), 3);
-    for (std::uint8_t unsettled : {0, 2, 4, 6})
-        for (std::size_t length : {3u, 11u, 131u})
-            EXPECT_EQ(reply(unsettled, 0, length), 3) << int(unsettled) << "/" << length;
-    // A non-zero status carries no data: accepted whatever the length and sub-type.
-    for (std::uint8_t sub : {1, 2, 3, 4, 5})
-        for (std::size_t length : {3u, 4u, 11u, 200u})
-            EXPECT_EQ(reply(sub, 1, length), 0) << int(sub) << "/" << length;
-    EXPECT_EQ(reply(1, 0, 2), 3);
-    EXPECT_EQ(reply(1, 0, 1), 3);
-}
-
-TEST_F(Dispatch, VideoFragmentNeedsTwelvePlusItsLengthField)
+TEST_F(Dispatch, VideoFragmentsAndLedReportsGoToTheListener)
 {
     EXPECT_EQ(run(video(100, 112)), 0);
-    ASSERT_EQ(listener.fragments.size(), 1u);
-    EXPECT_EQ(listener.fragments[0], video(100, 112));
     EXPECT_EQ(run(video(99, 112)), 3);
     EXPECT_EQ(run(video(101, 112)), 3);
     EXPECT_EQ(run(video(0, 12)), 0);
@@ -124,27 +91,17 @@ TEST_F(Dispatch, VideoFragmentNeedsTwelvePlusItsLengthField)
     // A length field near 2^32 must not wrap around to a small total.
     EXPECT_EQ(run(video(0xFFFFFFF4u, 12)), 3);
     EXPECT_EQ(run(video(0xFFFFFFFFu, 12)), 3);
-    EXPECT_EQ(listener.fragments.size(), 2u);
-}
+    EXPECT_EQ(listener.fragments, (std::vector<Bytes>{video(100, 112), video(0, 12)}));
 
-TEST_F(Dispatch, LedReportGoesToTheListener)
-{
     EXPECT_EQ(run({4, 0x05}), 0);
-    EXPECT_EQ(run({4, 0x05, 0}), 3);
-    EXPECT_EQ(listener.leds, (std::vector<std::uint8_t>{0x05}));
-
-    c_video_msg_dispatcher silent;
+    EXPECT_EQ(listener.leds, Bytes{0x05});
     const std::uint8_t led[2] = {4, 1};
-    EXPECT_EQ(silent.dispatch(led, 2), 0);
+    EXPECT_EQ(c_video_msg_dispatcher().dispatch(led, 2), 0) << "without a listener";
 }
 
 TEST_F(Dispatch, AcknowledgementsAreLogged)
 {
-    struct Case {
-        Bytes body;
-        const char *line;
-    };
-    const Case cases[] = {
+    const struct { Bytes body; const char *line; } cases[] = {
         {{30, 0, 0}, "videoSetting,beginSet,ack,success ( "},
         {{31, 0, 1}, "videoSetting,endSet,ack,fail ( "},
         {{32, 1, 0, 9}, "videoSetting,setPos,ack,success ( "},
@@ -154,7 +111,7 @@ TEST_F(Dispatch, AcknowledgementsAreLogged)
         {{50, 2}, "video.userID.ack,fail ( "},
         {{50}, "video.userID.ack,fail ( "},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         const std::string line = std::string("LOG_INFO  ") + c.line;
         const int before = socket_test::log_lines_with(line);
         EXPECT_EQ(run(c.body), 0);
