@@ -1,93 +1,41 @@
 #include "video/display_geometry.h"
-#include "video_picture_image.h"
 
 #include <QImage>
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
-std::ostream &operator<<(std::ostream &os, const display_geometry &g)
+// The picture fits by its relatively longer side, centred (an odd margin halved toward
+// zero), and is as large as QImage's fast scaling of it, which is what is drawn.
+TEST(DisplayGeometry, FitsByTheRelativelyLongerSideAsQImageScales)
 {
-    return os << g.shownWidth << "x" << g.shownHeight << " at (" << g.offsetX << ", "
-              << g.offsetY << ") ratios " << g.xRatio << ", " << g.yRatio;
-}
-
-TEST(DisplayGeometry, FitsByTheRelativelyLongerSide)
-{
-    // Wide picture in a taller area: full width, centred down.
-    EXPECT_EQ(compute_display_geometry(1920, 1080, 960, 800),
-              (display_geometry{960, 540, 0, 130, 2.0f, 2.0f}));
-    // Taller picture in a wide area: full height, centred across.
-    const auto tall = compute_display_geometry(1024, 768, 1600, 900);
-    ASSERT_TRUE(tall);
-    EXPECT_EQ(tall->shownWidth, 1200);
-    EXPECT_EQ(tall->shownHeight, 900);
-    EXPECT_EQ(tall->offsetX, 200);
-    EXPECT_EQ(tall->offsetY, 0);
-    EXPECT_FLOAT_EQ(tall->xRatio, float(1024.0 / 1200.0));
-    EXPECT_FLOAT_EQ(tall->yRatio, float(768.0 / 900.0));
-    // Equal ratios: full width, no offset.
-    EXPECT_EQ(compute_display_geometry(1280, 720, 1920, 1080),
-              (display_geometry{1920, 1080, 0, 0, float(1280.0 / 1920.0),
-                                float(720.0 / 1080.0)}));
-    // An odd margin is halved toward zero.
-    EXPECT_EQ(compute_display_geometry(100, 100, 101, 50)->offsetX, 25);
-}
-
-TEST(DisplayGeometry, EmptyPictureOrAreaShowsNothing)
-{
-    EXPECT_FALSE(compute_display_geometry(0, 1080, 960, 800));
-    EXPECT_FALSE(compute_display_geometry(1920, 0, 960, 800));
-    EXPECT_FALSE(compute_display_geometry(1920, 1080, 0, 800));
-    EXPECT_FALSE(compute_display_geometry(1920, 1080, 960, -1));
-    // A 1-pixel-high area for a very tall picture rounds its width to nothing.
-    EXPECT_FALSE(compute_display_geometry(1, 4000, 1000, 1));
-}
-
-TEST(DisplayGeometry, ShownSizeIsWhatQImageScalingGives)
-{
-    const int pictures[][2] = {{1920, 1080}, {1024, 768}, {1280, 1024}, {1366, 768},
-                               {800, 600},   {1440, 900}, {3840, 2160}, {720, 400}};
-    QImage picture;
-    for (const auto &p : pictures) {
-        picture = QImage(p[0], p[1], QImage::Format_RGB32);
-        for (int aw = 301; aw < 2000; aw += 277) {
-            for (int ah = 203; ah < 1300; ah += 233) {
-                const auto g = compute_display_geometry(p[0], p[1], aw, ah);
-                ASSERT_TRUE(g);
-                const bool taller = double(p[0]) / p[1] < double(aw) / ah;
-                const QImage scaled = taller
-                                          ? picture.scaledToHeight(ah, Qt::FastTransformation)
-                                          : picture.scaledToWidth(aw, Qt::FastTransformation);
-                ASSERT_EQ(g->shownWidth, scaled.width()) << p[0] << "x" << p[1] << " in " << aw
-                                                         << "x" << ah;
-                ASSERT_EQ(g->shownHeight, scaled.height()) << p[0] << "x" << p[1] << " in "
-                                                           << aw << "x" << ah;
-            }
-        }
+    const struct { int pw, ph, aw, ah; display_geometry expected; } cases[] = {
+        {1920, 1080, 960, 800, {960, 540, 0, 130, 2.0f, 2.0f}},
+        {1024, 768, 1600, 900, {1200, 900, 200, 0, float(1024.0 / 1200.0), float(768.0 / 900.0)}},
+        {1280, 720, 1920, 1080, {1920, 1080, 0, 0, float(1280.0 / 1920.0), float(720.0 / 1080.0)}},
+        {100, 100, 101, 50, {50, 50, 25, 0, 2.0f, 2.0f}},
+        {1366, 768, 1301, 903, {1301, 731, 0, 86, float(1366.0 / 1301.0), float(768.0 / 731.0)}},
+        {1280, 1024, 578, 1135, {578, 462, 0, 336, float(1280.0 / 578.0), float(1024.0 / 462.0)}},
+        {720, 400, 1686, 436, {785, 436, 450, 0, float(720.0 / 785.0), float(400.0 / 436.0)}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pw << "x" << c.ph << " in " << c.aw << "x" << c.ah);
+        const auto g = compute_display_geometry(c.pw, c.ph, c.aw, c.ah);
+        ASSERT_TRUE(g);
+        EXPECT_EQ(g->shownWidth, c.expected.shownWidth);
+        EXPECT_EQ(g->shownHeight, c.expected.shownHeight);
+        EXPECT_EQ(g->offsetX, c.expected.offsetX);
+        EXPECT_EQ(g->offsetY, c.expected.offsetY);
+        EXPECT_FLOAT_EQ(g->xRatio, c.expected.xRatio);
+        EXPECT_FLOAT_EQ(g->yRatio, c.expected.yRatio);
+        const QImage picture(c.pw, c.ph, QImage::Format_RGB32);
+        const QImage drawn = double(c.pw) / c.ph < double(c.aw) / c.ah
+            ? picture.scaledToHeight(c.ah, Qt::FastTransformation)
+            : picture.scaledToWidth(c.aw, Qt::FastTransformation);
+        EXPECT_EQ(QSize(g->shownWidth, g->shownHeight), drawn.size());
     }
-}
-
-TEST(VideoPictureImage, SharesThePooledBufferWithoutCopy)
-{
-    c_picture_pool pool(2);
-    {
-        video_picture picture = pool.acquire(4, 2);
-        ASSERT_FALSE(picture.empty());
-        std::fill_n(picture.pixels.get(), picture.stride * picture.height, 0x40);
-        const QImage image = video_picture_image(picture);
-        EXPECT_EQ(image.constBits(), picture.data());
-        EXPECT_EQ(image.format(), QImage::Format_RGB32);
-        EXPECT_EQ(image.pixel(3, 1), qRgb(0x40, 0x40, 0x40));
-        picture = video_picture{};
-        // The image alone keeps the buffer: the pool must hand out another one.
-        const video_picture other = pool.acquire(4, 2);
-        EXPECT_NE(other.data(), image.constBits());
-        EXPECT_EQ(pool.buffers_allocated(), 2u);
-    }
-    // Both came back; no new allocation.
-    const video_picture again = pool.acquire(4, 2);
-    EXPECT_EQ(pool.buffers_allocated(), 2u);
-    EXPECT_TRUE(video_picture_image(video_picture{}).isNull());
+    // An empty picture or area shows nothing, nor does a very tall picture in a 1-pixel-high
+    // area (its width rounds to nothing).
+    for (const auto &[pw, ph, aw, ah] : {std::array{0, 1080, 960, 800}, {1920, 0, 960, 800},
+                                         {1920, 1080, 0, 800}, {1920, 1080, 960, -1}, {1, 4000, 1000, 1}})
+        EXPECT_FALSE(compute_display_geometry(pw, ph, aw, ah)) << pw << "x" << ph << " in " << aw << "x" << ah;
 }

@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
-
+using socket_test::bytes;
 using socket_test::video_body;
 
 namespace {
@@ -17,30 +15,20 @@ namespace {
 // A picture path whose sink keeps every picture it was handed.
 struct PicturePath : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(path.setup()); }
+    void feed(const bytes &body) { path.on_video_fragment(body.data(), std::uint32_t(body.size())); }
+    void feed(std::uint8_t last, const bytes &data) { feed(video_body(last, data)); }
 
-    void feed(const std::vector<std::uint8_t> &body)
-    {
-        path.on_video_fragment(body.data(), std::uint32_t(body.size()));
-    }
-
-    // The BGRA bytes a decoder of its own gives for these pictures' last one.
-    static std::vector<std::uint8_t> decoded(const std::vector<std::vector<std::uint8_t>> &pics)
+    // Whether `picture` holds what a decoder of its own gives for these pictures' last one.
+    static bool decoded_as(const video_picture &picture, const std::vector<bytes> &pictures)
     {
         H264Decoder decoder;
         decoder.open();
-        std::vector<std::uint8_t> out(c_video_picture_path::kOutputLimit
-                                      + picture_layout::kTailPadding);
+        bytes out(c_video_picture_path::kOutputLimit + picture_layout::kTailPadding);
         int w = 0, h = 0;
-        for (const auto &picture : pics)
-            decoder.decode(picture.data(), int(picture.size()), out.data(), out.size(), w, h);
-        out.resize(std::size_t(w) * h * 4);
-        return out;
-    }
-
-    static bool same_pixels(const video_picture &picture, const std::vector<std::uint8_t> &bytes)
-    {
-        return std::size_t(picture.stride) * picture.height == bytes.size()
-            && std::equal(bytes.begin(), bytes.end(), picture.data());
+        for (const auto &p : pictures)
+            decoder.decode(p.data(), int(p.size()), out.data(), out.size(), w, h);
+        return std::size_t(picture.stride) * picture.height == std::size_t(w) * h * 4
+            && std::equal(out.begin(), out.begin() + std::ptrdiff_t(w) * h * 4, picture.data());
     }
 
     std::vector<video_picture> shown;
@@ -49,143 +37,105 @@ struct PicturePath : ::testing::Test {
 
 } // namespace
 
-TEST_F(PicturePath, ThreeFragmentsGiveOnePictureAfterTheLast)
-{
-    const auto stream = encode_pictures(1, 320, 240);
-    const auto &picture = stream[0];
-    const std::size_t third = picture.size() / 3;
-    feed(video_body(0, picture.data(), third));
-    feed(video_body(0, picture.data() + third, third));
-    EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(path.assembler()->fill(), 2 * third);
-    // Any value but 1 means "more follows".
-    feed(video_body(1, picture.data() + 2 * third, picture.size() - 2 * third));
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].width, 320);
-    EXPECT_EQ(shown[0].height, 240);
-    EXPECT_TRUE(same_pixels(shown[0], decoded(stream)));
-    EXPECT_EQ(path.assembler()->fill(), 0u);
-    EXPECT_EQ(path.statistics().assembledPictures, 1u);
-    EXPECT_EQ(path.statistics().directPictures, 0u);
-}
-
-TEST_F(PicturePath, WholePictureInOneFragmentIsDecodedWithoutCopy)
-{
-    const auto stream = encode_pictures(3, 320, 240);
-    for (const auto &picture : stream) {
-        feed(video_body(1, picture));
-        EXPECT_EQ(path.assembler()->fill(), 0u);
-    }
-    ASSERT_EQ(shown.size(), 3u);
-    EXPECT_EQ(path.statistics().directPictures, 3u);
-    EXPECT_EQ(path.statistics().assembledPictures, 0u);
-    EXPECT_TRUE(same_pixels(shown[2], decoded(stream)));
-    // A value other than 1 holds the fragment even when it is a whole picture.
-    feed(video_body(2, stream[0]));
-    EXPECT_EQ(shown.size(), 3u);
-    EXPECT_EQ(path.assembler()->fill(), stream[0].size());
-}
-
-TEST_F(PicturePath, OversizePictureIsDroppedWithItsRemainingFragments)
-{
-    constexpr std::uint32_t kLimit = c_video_picture_path::kAssemblerCapacity;
-    const auto stream = encode_pictures(2, 320, 240);
-    const int before = socket_test::log_lines_with("picture dropped");
-    const std::vector<std::uint8_t> half(kLimit / 2 + 1, 0x11);
-    feed(video_body(0, half));
-    feed(video_body(0, half)); // two bytes over the limit
-    EXPECT_EQ(path.assembler()->fill(), 0u);
-    EXPECT_EQ(socket_test::log_lines_with("picture dropped") - before, 1);
-    feed(video_body(0, half));
-    feed(video_body(1, stream[0])); // the oversize picture's last fragment: skipped too
-    EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(path.statistics().dropped, 1u);
-    feed(video_body(1, stream[0]));
-    ASSERT_EQ(shown.size(), 1u);
-
-    // Exactly the limit still fits.
-    feed(video_body(0, std::vector<std::uint8_t>(kLimit - 100, 0)));
-    feed(video_body(0, std::vector<std::uint8_t>(100, 0)));
-    EXPECT_EQ(path.assembler()->fill(), kLimit);
-    feed(video_body(1, std::vector<std::uint8_t>(1, 0)));
-    EXPECT_EQ(path.assembler()->fill(), 0u);
-    EXPECT_EQ(path.statistics().dropped, 2u);
-}
-
 // Detailed 2160p key frames run past a megabyte; the device sends them in fragments that
-// each fit the receive buffer.
-TEST_F(PicturePath, LargePicturesInReceiveBufferSizedFragmentsAreShown)
+// each fit the receive buffer. Any value but 1 means "more follows".
+TEST_F(PicturePath, FragmentsGiveOnePictureAfterTheLast)
 {
-    const auto stream = encode_pictures(2, 3840, 2160, 0, 12);
+    const auto stream = encode_pictures(2, 3840, 2160, 12);
     ASSERT_EQ(stream.size(), 2u);
+    EXPECT_GT(stream[0].size(), 1000000u);
     const std::size_t step = c_abs_socket_recv::kDefaultBufferSize - 12;
     for (const auto &picture : stream) {
+        const std::size_t before = shown.size();
         for (std::size_t at = 0; at < picture.size(); at += step) {
             const std::size_t piece = std::min(step, picture.size() - at);
-            feed(video_body(at + piece == picture.size(), picture.data() + at, piece));
+            const bool last = at + piece == picture.size();
+            feed(video_body(last ? 1 : at == 0 ? 2 : 0, picture.data() + at, piece));
+            EXPECT_EQ(shown.size(), before + last);
+            EXPECT_EQ(path.assembler()->fill(), last ? 0 : at + piece);
         }
     }
-    EXPECT_GT(stream[0].size(), 1000000u);
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_TRUE(same_pixels(shown[1], decoded(stream)));
-    EXPECT_EQ(path.statistics().dropped, 0u);
+    EXPECT_EQ(shown[1].width, 3840);
+    EXPECT_TRUE(decoded_as(shown[1], stream));
+    const auto fragmented = std::count_if(stream.begin(), stream.end(), [&](auto &p) { return p.size() > step; });
+    EXPECT_EQ(path.statistics().assembledPictures, std::uint64_t(fragmented));
+    EXPECT_EQ(path.statistics().directPictures, 2u - std::uint64_t(fragmented));
 }
 
-TEST_F(PicturePath, DecodedPictureOverTheOutputLimitIsDropped)
+// Malformed bodies, a picture whose fragment was lost, a picture over the assembler's
+// capacity (with its remaining fragments) and one that decodes past the output limit
+// (4096 x 2112 x 4 > 33,554,432 bytes) are dropped; the next picture is shown.
+TEST_F(PicturePath, DropsWhatItCannotShowAndShowsTheNextPicture)
 {
-    // 4096 x 2112 x 4 = 34,603,008 bytes > 33,554,432.
-    const auto large = encode_pictures(1, 4096, 2112);
+    constexpr std::uint32_t kLimit = c_video_picture_path::kAssemblerCapacity;
     const auto small = encode_pictures(1, 320, 240);
+    const auto large = encode_pictures(1, 4096, 2112);
     ASSERT_EQ(large.size(), 1u);
     const int before = socket_test::log_lines_with("picture dropped");
-    feed(video_body(1, large[0]));
-    EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(socket_test::log_lines_with("picture dropped") - before, 1);
-    feed(video_body(1, small[0]));
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].width, 320);
-}
-
-TEST_F(PicturePath, MalformedBodiesAndLostFragmentsAreHandled)
-{
-    const auto stream = encode_pictures(1, 320, 240);
-    auto body = video_body(1, stream[0]);
+    const bytes body = video_body(1, small[0]);
     path.on_video_fragment(body.data(), 11);                         // shorter than its head
     path.on_video_fragment(body.data(), std::uint32_t(body.size() - 1)); // data cut short
     path.on_video_fragment(nullptr, 0);
     EXPECT_EQ(path.statistics().dropped, 3u);
-    EXPECT_TRUE(shown.empty());
-
-    // A partial picture is discarded when the receive side lost a fragment of it.
-    feed(video_body(0, stream[0].data(), 100));
-    path.discard_partial();
+    feed(video_body(0, small[0].data(), 100));
+    path.discard_partial(); // the receive side lost a fragment of it
     EXPECT_EQ(path.assembler()->fill(), 0u);
-    feed(body);
+
+    const bytes half(kLimit / 2 + 1, 0x11);
+    feed(0, half);
+    feed(0, half); // two bytes over the limit
+    EXPECT_EQ(path.assembler()->fill(), 0u);
+    feed(0, half);
+    feed(1, small[0]); // the oversize picture's last fragment: skipped too
+    feed(0, bytes(kLimit - 100, 0));
+    feed(0, bytes(100, 0));
+    EXPECT_EQ(path.assembler()->fill(), kLimit) << "exactly the limit fits";
+    feed(1, bytes(1, 0));
+    EXPECT_EQ(path.assembler()->fill(), 0u);
+    EXPECT_EQ(path.statistics().dropped, 5u);
+    feed(1, large[0]);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(socket_test::log_lines_with("picture dropped") - before, 3);
+    feed(1, small[0]);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(path.statistics().directPictures, 1u);
+    EXPECT_EQ(shown[0].width, 320);
 }
 
+// A whole picture in one fragment is decoded without a copy, into a pooled buffer that is
+// reused once nobody holds it; an image the GUI still holds is never written over.
 TEST_F(PicturePath, BuffersAreReusedOnlyWhenNobodyHoldsThem)
 {
     const auto stream = encode_pictures(12, 320, 240);
-    // Pictures dropped by the consumer right away: their buffers come back for reuse.
     for (int i = 0; i < 6; ++i) {
-        feed(video_body(1, stream[std::size_t(i)]));
+        feed(1, stream[std::size_t(i)]);
+        EXPECT_EQ(path.assembler()->fill(), 0u);
+        ASSERT_EQ(shown.size(), 1u);
+        if (i == 5) {
+            EXPECT_TRUE(decoded_as(shown[0], {stream.begin(), stream.begin() + 6}));
+        }
         shown.clear();
     }
     EXPECT_EQ(path.buffers_allocated(), 1u);
+    EXPECT_EQ(path.statistics().directPictures, 6u);
+    EXPECT_EQ(path.statistics().assembledPictures, 0u);
 
-    // An image the GUI still holds is never written over.
-    feed(video_body(1, stream[6]));
+    feed(1, stream[6]);
     const QImage held = video_picture_image(shown.back());
+    EXPECT_EQ(held.constBits(), shown.back().data());
     shown.clear();
     const QImage snapshot = held.copy();
     for (std::size_t i = 7; i < stream.size(); ++i) {
-        feed(video_body(1, stream[i]));
+        feed(1, stream[i]);
         shown.clear();
     }
     EXPECT_EQ(held, snapshot);
     EXPECT_EQ(path.buffers_allocated(), 2u);
+    EXPECT_TRUE(video_picture_image(video_picture{}).isNull());
+    // A value other than 1 holds the fragment even when it is a whole picture.
+    feed(2, stream[0]);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(path.assembler()->fill(), stream[0].size());
 }
 
 TEST_F(PicturePath, SetupAgainStartsAFreshSession)
@@ -195,8 +145,8 @@ TEST_F(PicturePath, SetupAgainStartsAFreshSession)
     ASSERT_TRUE(path.setup());
     EXPECT_EQ(path.assembler()->fill(), 0u);
     // The new decoder needs a key frame again (as one joining a stream after it would).
-    feed(video_body(1, stream[1]));
+    feed(1, stream[1]);
     EXPECT_TRUE(shown.empty());
-    feed(video_body(1, stream[0]));
+    feed(1, stream[0]);
     EXPECT_EQ(shown.size(), 1u);
 }
