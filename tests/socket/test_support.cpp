@@ -10,12 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 namespace socket_test {
@@ -27,8 +27,7 @@ void unique_fd::reset(int fd)
     m_fd = fd;
 }
 
-loopback_listener::loopback_listener(int backlog)
-    : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+loopback_listener::loopback_listener(int backlog) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -43,9 +42,7 @@ loopback_listener::loopback_listener(int backlog)
 
 unique_fd loopback_listener::accept_one(int timeoutMs)
 {
-    if (!fd_readable(m_fd.get(), timeoutMs))
-        return unique_fd();
-    return unique_fd(::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    return unique_fd(fd_readable(m_fd.get(), timeoutMs) ? ::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC) : -1);
 }
 
 loopback_connection::loopback_connection() : sock(std::make_shared<c_tcp_sock>())
@@ -63,13 +60,8 @@ std::uint16_t free_port()
 
 int open_fd_count()
 {
-    int count = 0;
-    if (DIR *dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir))
-            ++count;
-        ::closedir(dir);
-    }
-    return count;
+    using std::filesystem::directory_iterator;
+    return static_cast<int>(std::distance(directory_iterator("/proc/self/fd"), directory_iterator()));
 }
 
 bool fd_readable(int fd, int timeoutMs)
@@ -82,11 +74,8 @@ bool read_fd(int fd, std::uint8_t *out, std::size_t n, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (std::size_t got = 0; got < n;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !fd_readable(fd, static_cast<int>(left.count())))
-            return false;
-        const ssize_t r = ::recv(fd, out + got, n - got, 0);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const ssize_t r = left.count() > 0 && fd_readable(fd, int(left.count())) ? ::recv(fd, out + got, n - got, 0) : 0;
         if (r <= 0)
             return false;
         got += static_cast<std::size_t>(r);
@@ -145,43 +134,34 @@ bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds tim
 namespace {
 
 // Sends the process log into a temporary folder for the whole run.
-class log_environment : public ::testing::Environment {
-public:
+struct log_environment : ::testing::Environment {
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
         auto *manager = dynamic_cast<CLogerManager *>(ILogManager::getInstance());
-        ASSERT_NE(manager, nullptr);
+        ASSERT_TRUE(dir.isValid() && manager);
         LoggerConfig config = CLogerManager::mainLoggerDefaults();
-        config.path = (m_dir.path() + "/log/").toStdString();
+        config.path = (dir.path() + "/log/").toStdString();
         config.display = false;
         config.level = LOG_LEVEL_TRACE;
         manager->setLogger(ILogManager::kMainLogger, "Main", config);
         ASSERT_TRUE(manager->start());
-        s_dir = m_dir.path() + "/log/";
     }
-
-    static inline QString s_dir;
-
-private:
-    QTemporaryDir m_dir;
+    QTemporaryDir dir;
 };
 
-[[maybe_unused]] auto *const g_logEnvironment =
-    ::testing::AddGlobalTestEnvironment(new log_environment);
+auto *const g_logEnvironment = static_cast<log_environment *>(
+    ::testing::AddGlobalTestEnvironment(new log_environment));
 
 } // namespace
 
 int log_lines_with(const std::string &text)
 {
     int count = 0;
-    const QDir dir(log_environment::s_dir);
-    for (const QString &name : dir.entryList(QDir::Files)) {
-        QFile file(dir.filePath(name));
-        if (file.open(QIODevice::ReadOnly))
+    const QDir dir(g_logEnvironment->dir.path() + "/log/");
+    for (const QString &name : dir.entryList(QDir::Files))
+        if (QFile file(dir.filePath(name)); file.open(QIODevice::ReadOnly))
             for (const QByteArray &line : file.readAll().split('\n'))
                 count += line.contains(text.c_str()) ? 1 : 0;
-    }
     return count;
 }
 
