@@ -2,6 +2,7 @@
 #include "tools/socket/c_abs_socket_recv.h"
 #include "video/H264Decoder.h"
 #include "video/c_video_picture_path.h"
+#include "video/display_geometry.h"
 #include "video_picture_image.h"
 #include "video_test_support.h"
 
@@ -56,7 +57,6 @@ TEST_F(PicturePath, FragmentsGiveOnePictureAfterTheLast)
         }
     }
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1].width, 3840);
     EXPECT_TRUE(decoded_as(shown[1], stream));
     const auto fragmented = std::count_if(stream.begin(), stream.end(), [&](auto &p) { return p.size() > step; });
     EXPECT_EQ(path.statistics().assembledPictures, std::uint64_t(fragmented));
@@ -69,20 +69,17 @@ TEST_F(PicturePath, FragmentsGiveOnePictureAfterTheLast)
 TEST_F(PicturePath, DropsWhatItCannotShowAndShowsTheNextPicture)
 {
     constexpr std::uint32_t kLimit = c_video_picture_path::kAssemblerCapacity;
-    const auto small = encode_pictures(1, 320, 240);
-    const auto large = encode_pictures(1, 4096, 2112);
+    const auto small = encode_pictures(1, 320, 240), large = encode_pictures(1, 4096, 2112);
     ASSERT_EQ(large.size(), 1u);
     const int before = socket_test::log_lines_with("picture dropped");
-    const bytes body = video_body(1, small[0]);
-    path.on_video_fragment(body.data(), 11);                         // shorter than its head
+    const bytes body = video_body(1, small[0]), half(kLimit / 2 + 1, 0x11);
+    path.on_video_fragment(body.data(), 11);                             // shorter than its head
     path.on_video_fragment(body.data(), std::uint32_t(body.size() - 1)); // data cut short
     path.on_video_fragment(nullptr, 0);
     EXPECT_EQ(path.statistics().dropped, 3u);
     feed(video_body(0, small[0].data(), 100));
     path.discard_partial(); // the receive side lost a fragment of it
     EXPECT_EQ(path.assembler()->fill(), 0u);
-
-    const bytes half(kLimit / 2 + 1, 0x11);
     feed(0, half);
     feed(0, half); // two bytes over the limit
     EXPECT_EQ(path.assembler()->fill(), 0u);
@@ -107,28 +104,18 @@ TEST_F(PicturePath, DropsWhatItCannotShowAndShowsTheNextPicture)
 TEST_F(PicturePath, BuffersAreReusedOnlyWhenNobodyHoldsThem)
 {
     const auto stream = encode_pictures(12, 320, 240);
-    for (int i = 0; i < 6; ++i) {
-        feed(1, stream[std::size_t(i)]);
-        EXPECT_EQ(path.assembler()->fill(), 0u);
+    for (std::size_t i = 0; i < 6; ++i, shown.clear()) {
+        feed(1, stream[i]);
         ASSERT_EQ(shown.size(), 1u);
-        if (i == 5) {
-            EXPECT_TRUE(decoded_as(shown[0], {stream.begin(), stream.begin() + 6}));
-        }
-        shown.clear();
     }
     EXPECT_EQ(path.buffers_allocated(), 1u);
     EXPECT_EQ(path.statistics().directPictures, 6u);
-    EXPECT_EQ(path.statistics().assembledPictures, 0u);
-
     feed(1, stream[6]);
-    const QImage held = video_picture_image(shown.back());
-    EXPECT_EQ(held.constBits(), shown.back().data());
-    shown.clear();
-    const QImage snapshot = held.copy();
-    for (std::size_t i = 7; i < stream.size(); ++i) {
+    EXPECT_TRUE(decoded_as(shown[0], {stream.begin(), stream.begin() + 7}));
+    const QImage held = video_picture_image(shown[0]), snapshot = held.copy();
+    EXPECT_EQ(held.constBits(), shown[0].data());
+    for (std::size_t i = 7; i < stream.size(); ++i, shown.clear())
         feed(1, stream[i]);
-        shown.clear();
-    }
     EXPECT_EQ(held, snapshot);
     EXPECT_EQ(path.buffers_allocated(), 2u);
     EXPECT_TRUE(video_picture_image(video_picture{}).isNull());
@@ -136,17 +123,43 @@ TEST_F(PicturePath, BuffersAreReusedOnlyWhenNobodyHoldsThem)
     feed(2, stream[0]);
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(path.assembler()->fill(), stream[0].size());
-}
-
-TEST_F(PicturePath, SetupAgainStartsAFreshSession)
-{
-    const auto stream = encode_pictures(2, 320, 240);
-    feed(video_body(0, stream[0].data(), 50));
+    // Set up again, the path starts a fresh session: nothing held, and a key frame needed.
     ASSERT_TRUE(path.setup());
     EXPECT_EQ(path.assembler()->fill(), 0u);
-    // The new decoder needs a key frame again (as one joining a stream after it would).
     feed(1, stream[1]);
     EXPECT_TRUE(shown.empty());
     feed(1, stream[0]);
     EXPECT_EQ(shown.size(), 1u);
+}
+
+// The picture fits by its relatively longer side, centred (an odd margin halved toward
+// zero), and is as large as QImage's fast scaling of it, which is what is drawn.
+TEST(DisplayGeometry, FitsByTheRelativelyLongerSideAsQImageScales)
+{
+    const struct { int pw, ph, aw, ah; display_geometry expected; } cases[] = {
+        {1920, 1080, 960, 800, {960, 540, 0, 130, 2.0f, 2.0f}},
+        {1024, 768, 1600, 900, {1200, 900, 200, 0, float(1024.0 / 1200.0), float(768.0 / 900.0)}},
+        {1280, 720, 1920, 1080, {1920, 1080, 0, 0, float(1280.0 / 1920.0), float(720.0 / 1080.0)}},
+        {100, 100, 101, 50, {50, 50, 25, 0, 2.0f, 2.0f}},
+        {1366, 768, 1301, 903, {1301, 731, 0, 86, float(1366.0 / 1301.0), float(768.0 / 731.0)}},
+        {1280, 1024, 578, 1135, {578, 462, 0, 336, float(1280.0 / 578.0), float(1024.0 / 462.0)}},
+        {720, 400, 1686, 436, {785, 436, 450, 0, float(720.0 / 785.0), float(400.0 / 436.0)}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pw << "x" << c.ph << " in " << c.aw << "x" << c.ah);
+        const auto g = compute_display_geometry(c.pw, c.ph, c.aw, c.ah);
+        ASSERT_TRUE(g);
+        EXPECT_EQ(std::tuple(g->shownWidth, g->shownHeight, g->offsetX, g->offsetY),
+                  std::tuple(c.expected.shownWidth, c.expected.shownHeight, c.expected.offsetX, c.expected.offsetY));
+        EXPECT_FLOAT_EQ(g->xRatio, c.expected.xRatio);
+        EXPECT_FLOAT_EQ(g->yRatio, c.expected.yRatio);
+        const QImage picture(c.pw, c.ph, QImage::Format_RGB32);
+        EXPECT_EQ(QSize(g->shownWidth, g->shownHeight),
+                  (double(c.pw) / c.ph < double(c.aw) / c.ah ? picture.scaledToHeight(c.ah) : picture.scaledToWidth(c.aw)).size());
+    }
+    // An empty picture or area shows nothing, nor does a very tall picture in a 1-pixel-high
+    // area (its width rounds to nothing).
+    for (const auto &[pw, ph, aw, ah] : {std::array{0, 1080, 960, 800}, {1920, 0, 960, 800},
+                                         {1920, 1080, 0, 800}, {1920, 1080, 960, -1}, {1, 4000, 1000, 1}})
+        EXPECT_FALSE(compute_display_geometry(pw, ph, aw, ah)) << pw << "x" << ph << " in " << aw << "x" << ah;
 }
