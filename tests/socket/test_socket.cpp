@@ -18,46 +18,10 @@
 #include <cstring>
 #include <deque>
 #include <future>
-#include <mutex>
 
 using namespace socket_test;
 
 namespace {
-
-// Bytes from memory, handed out at most `chunk` at a time, with failures injected ahead
-// of the reads. At the end of the data the stream ends (or, when `endless`, stays open).
-struct memory_source : byte_source {
-    int wait_readable(int) override { return ++waits, (pos < data.size() || !endless) ? 1 : kTimeout; }
-    int read_some(std::uint8_t *buffer, int length) override
-    {
-        if (!failures.empty()) {
-            const int rc = failures.front();
-            failures.pop_front();
-            errno = EINTR;
-            return rc;
-        }
-        if (pos >= data.size())
-            return endless ? kRetry : kClosed;
-        const std::size_t n = std::min({std::size_t(length), std::size_t(chunk), data.size() - pos});
-        std::memcpy(buffer, data.data() + pos, n);
-        pos += n;
-        return static_cast<int>(n);
-    }
-    bytes data;
-    std::size_t pos = 0;
-    int chunk = INT_MAX;
-    bool endless = false;
-    std::deque<int> failures;
-    int waits = 0;
-};
-
-bytes concat(std::initializer_list<bytes> parts)
-{
-    bytes out;
-    for (const bytes &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 struct reader_case {
     const char *name;
@@ -74,45 +38,69 @@ struct reader_case {
 void PrintTo(const reader_case &c, std::ostream *os) { *os << c.name; }
 struct FrameReader : ::testing::TestWithParam<reader_case> {};
 
+// The stream of a case, handed out at most `chunk` bytes at a time, with its failures
+// injected ahead of the reads. At the end of the data the stream ends (or, when `endless`,
+// stays open).
+struct memory_source : byte_source {
+    explicit memory_source(const reader_case &c) : c(c), failures(c.failures) {}
+    int wait_readable(int) override { return ++waits, (pos < c.stream.size() || !c.endless) ? 1 : kTimeout; }
+    int read_some(std::uint8_t *buffer, int length) override
+    {
+        if (!failures.empty()) {
+            const int rc = failures.front();
+            failures.pop_front();
+            errno = EINTR;
+            return rc;
+        }
+        if (pos >= c.stream.size())
+            return c.endless ? kRetry : kClosed;
+        const std::size_t n = std::min({std::size_t(length), std::size_t(c.chunk), c.stream.size() - pos});
+        std::memcpy(buffer, c.stream.data() + pos, n);
+        pos += n;
+        return static_cast<int>(n);
+    }
+    const reader_case &c;
+    std::deque<int> failures;
+    std::size_t pos = 0;
+    int waits = 0;
+};
+
+bytes concat(std::initializer_list<bytes> parts)
+{
+    bytes out;
+    for (const bytes &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
 const bytes kFirst{0x32, 0x00, 0x00, 0x00, 0x07}, kSecond{0x04, 0x05}, kLarge(20000, 0x5A);
 // Ciphered (plain length 1 for two bytes on the wire).
 const bytes kTwoFrames = concat({frame_bytes(kFirst), frame_bytes(kSecond, 1)});
-const bytes kCut = frame_bytes({0x06, 1, 2, 3, 4, 5, 6, 7});
+const bytes kCut = frame_bytes({0x06, 1, 2, 3, 4, 5, 6, 7}), kCutBody(kCut.begin() + 11, kCut.end());
 // Full of 0xA5: read as garbage it would yield false frames.
 const bytes kOversize = concat({frame_bytes(bytes(1000, 0xA5)), frame_bytes(kSecond)});
 
-// Records every call's sender, body and length field. A call blocks while `held`, and lasts
-// `slowMs` longer once its thread was asked to stop.
-struct recording_handler : c_abs_net_handler {
-    using call = std::tuple<c_socket_thread *, bytes, std::uint32_t>;
-    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
-                           std::uint32_t lengthField, std::uint32_t bodyLength) override
+// Counts calls. A call blocks while `held`, and lasts `slowMs` longer once its thread was
+// asked to stop.
+struct counting_handler : c_abs_net_handler {
+    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *, std::uint32_t, std::uint32_t) override
     {
-        std::unique_lock lock(m_lock);
-        m_calls.emplace_back(sender, bytes(body, body + bodyLength), lengthField);
-        lock.unlock();
+        ++calls;
         eventually([this] { return !held; }, 20s); // bounded, so a failing test cannot hang
         if (slowMs > 0 && eventually([sender] { return sender->stop_requested(); }, 10s))
             std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
         ++returned;
         return kHandled;
     }
-    std::vector<call> calls() const { std::lock_guard lock(m_lock); return m_calls; }
-    bool wait_calls(std::size_t n) { return eventually([&] { return calls().size() >= n; }); }
-
     std::atomic<bool> held{false};
     int slowMs = 0;
-    std::atomic<std::size_t> returned{0};
-
-private:
-    mutable std::mutex m_lock;
-    std::vector<call> m_calls;
+    std::atomic<int> calls{0}, returned{0};
 };
 
 // A started video channel over a loopback connection.
 struct channel_parts : loopback_connection {
     mt_queue<CQUEUE_MESSAGE> queue;
-    recording_handler handler;
+    counting_handler handler;
     std::unique_ptr<SocketChannel> channel = std::make_unique<SocketChannel>(
         SocketThreadFactory::kVideo, sock, &queue, std::make_shared<c_wait_object>(), &handler);
     channel_parts() { channel->start(QThread::InheritPriority, QThread::InheritPriority); }
@@ -193,11 +181,7 @@ TEST(TcpSock, CloseFromAnotherThreadEndsBlockedReceiveAndWait)
 TEST_P(FrameReader, Reads)
 {
     const reader_case &c = GetParam();
-    memory_source source;
-    source.data = c.stream;
-    source.chunk = c.chunk;
-    source.failures = c.failures;
-    source.endless = c.endless;
+    memory_source source(c);
     int polls = 0; // an endless stream is stopped after a few waits
     bytes buffer(c.capacity);
     frame_reader reader(source, [&] { return c.endless && ++polls > 5; }, buffer.data(), c.capacity);
@@ -215,31 +199,30 @@ TEST_P(FrameReader, Reads)
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, FrameReader, ::testing::Values(
-    reader_case{"ByteByByte", kTwoFrames, {kFirst, kSecond}, frame_reader::status::closed, 1},
-    reader_case{"InThrees", kTwoFrames, {kFirst, kSecond}, frame_reader::status::closed, 3},
-    reader_case{"AllAtOnce", kTwoFrames, {kFirst, kSecond}},
-    reader_case{"ALargeBodyStraightIntoTheBuffer", concat({frame_bytes(kLarge), frame_bytes(kSecond)}),
-                {kLarge, kSecond}, frame_reader::status::closed, 7000, 20000},
-    reader_case{"GarbageBeforeAndAfterSkipped",
-                concat({{0x00, 0xFF, 0x5A, 0x01, 0x13}, frame_bytes(kSecond), {0, 0, 0}, frame_bytes(kFirst)}),
-                {kSecond, kFirst}},
-    reader_case{"FrameWithoutBodySkipped", concat({frame_bytes({}), frame_bytes(kSecond)}), {kSecond}},
-    reader_case{"OversizeDiscardedInPieces", kOversize, {kSecond}, frame_reader::status::closed, 7, 300,
-                {}, "exceeds the receive buffer"},
-    reader_case{"OversizeDiscardedThroughScratch", kOversize, {kSecond}, frame_reader::status::closed, 7,
-                2, {}, "exceeds the receive buffer"},
-    reader_case{"CloseInTheMagic", bytes(kCut.begin(), kCut.begin() + 1), {}},
-    reader_case{"CloseInTheHeader", bytes(kCut.begin(), kCut.begin() + 5), {}},
-    reader_case{"CloseInTheBody", bytes(kCut.begin(), kCut.begin() + 13), {}},
-    reader_case{"FailedReadsRetriedAtTheSamePosition", kCut, {bytes(kCut.begin() + 11, kCut.end())},
-                frame_reader::status::closed, 4, 64, {byte_source::kRetry, byte_source::kRetry}},
-    reader_case{"DeadSourceGivenUp", kCut, {}, frame_reader::status::closed, INT_MAX, 64,
-                {byte_source::kGone}},
-    reader_case{"EverFailingSourceGivenUp", kCut, {}, frame_reader::status::closed, INT_MAX, 64,
-                std::deque<int>(10 * frame_reader::kMaxFailures, byte_source::kRetry),
-                "receive gave up after", frame_reader::kMaxFailures + 1},
-    reader_case{"StopRequestEndsTheWait", kCut, {bytes(kCut.begin() + 11, kCut.end())},
-                frame_reader::status::stopped, INT_MAX, 64, {}, nullptr, 5, true}),
+    reader_case{.name = "ByteByByte", .stream = kTwoFrames, .bodies = {kFirst, kSecond}, .chunk = 1},
+    reader_case{.name = "InThrees", .stream = kTwoFrames, .bodies = {kFirst, kSecond}, .chunk = 3},
+    reader_case{.name = "AllAtOnce", .stream = kTwoFrames, .bodies = {kFirst, kSecond}},
+    reader_case{.name = "ALargeBodyStraightIntoTheBuffer", .stream = concat({frame_bytes(kLarge), frame_bytes(kSecond)}),
+                .bodies = {kLarge, kSecond}, .chunk = 7000, .capacity = 20000},
+    reader_case{.name = "GarbageBeforeAndAfterSkipped", .stream = concat({{0, 0xFF, 0x5A, 1, 0x13}, frame_bytes(kSecond),
+                                                                          {0, 0, 0}, frame_bytes(kFirst)}),
+                .bodies = {kSecond, kFirst}},
+    reader_case{.name = "FrameWithoutBodySkipped", .stream = concat({frame_bytes({}), frame_bytes(kSecond)}), .bodies = {kSecond}},
+    reader_case{.name = "OversizeDiscardedInPieces", .stream = kOversize, .bodies = {kSecond}, .chunk = 7, .capacity = 300,
+                .line = "exceeds the receive buffer"},
+    reader_case{.name = "OversizeDiscardedThroughScratch", .stream = kOversize, .bodies = {kSecond}, .chunk = 7, .capacity = 2,
+                .line = "exceeds the receive buffer"},
+    reader_case{.name = "CloseInTheMagic", .stream = bytes(kCut.begin(), kCut.begin() + 1)},
+    reader_case{.name = "CloseInTheHeader", .stream = bytes(kCut.begin(), kCut.begin() + 5)},
+    reader_case{.name = "CloseInTheBody", .stream = bytes(kCut.begin(), kCut.begin() + 13)},
+    reader_case{.name = "FailedReadsRetriedAtTheSamePosition", .stream = kCut, .bodies = {kCutBody}, .chunk = 4,
+                .failures = {byte_source::kRetry, byte_source::kRetry}},
+    reader_case{.name = "DeadSourceGivenUp", .stream = kCut, .failures = {byte_source::kGone}},
+    reader_case{.name = "EverFailingSourceGivenUp", .stream = kCut,
+                .failures = std::deque<int>(10 * frame_reader::kMaxFailures, byte_source::kRetry),
+                .line = "receive gave up after", .maxWaits = frame_reader::kMaxFailures + 1},
+    reader_case{.name = "StopRequestEndsTheWait", .stream = kCut, .bodies = {kCutBody},
+                .end = frame_reader::status::stopped, .maxWaits = 5, .endless = true}),
     [](const auto &row) { return std::string(row.param.name); });
 
 // The receive thread is stuck in its handler: stopping closes the socket under it and gives
@@ -260,7 +243,7 @@ TEST(SocketChannel, StopReturnsOnceTheHandlerCallEndedWithinItsBound)
         std::atomic<bool> destroyed{false};
         QObject::connect(p.channel->recv_thread().get(), &QObject::destroyed, [&] { destroyed = true; });
         ASSERT_TRUE(write_fd(p.peer.get(), frame_bytes({0x01, 0x00})));
-        ASSERT_TRUE(p.handler.wait_calls(1));
+        ASSERT_TRUE(eventually([&] { return p.handler.calls > 0; }));
         // The handler's work ends a while after the stop has closed the socket under it.
         std::jthread work([&] {
             eventually([&] { return !p.sock->has_socket(); }, 5s);
@@ -268,12 +251,12 @@ TEST(SocketChannel, StopReturnsOnceTheHandlerCallEndedWithinItsBound)
             p.handler.held = false;
         });
         EXPECT_EQ(p.channel->stop(), c.handlerFree);
-        EXPECT_EQ(p.handler.returned, c.handlerFree ? 1u : 0u)
+        EXPECT_EQ(p.handler.returned.load(), c.handlerFree ? 1 : 0)
             << "stop() returned while the handler was still running";
         p.channel.reset();
         work.join();
         EXPECT_TRUE(eventually([&] { return destroyed.load(); }));
-        EXPECT_EQ(p.handler.calls().size(), 1u);
+        EXPECT_EQ(p.handler.calls.load(), 1);
     }
 }
 
@@ -327,24 +310,24 @@ TEST(HandlerLifetime, ChannelsStopAndStartUnderAFloodingDevice)
             sock->set_remote_addr("127.0.0.1", device.port());
             ASSERT_EQ(sock->create_sock(nullptr, 0, 2000), 1);
             mt_queue<CQUEUE_MESSAGE> queue;
-            recording_handler handler;
+            counting_handler handler;
             handler.slowMs = round == 0 ? SocketChannel::kStopWaitMs + SocketChannel::kCloseGraceMs + 200 : 0;
             SocketChannel channel(kind, sock, &queue, std::make_shared<c_wait_object>(), &handler);
             channel.start(QThread::InheritPriority, QThread::InheritPriority);
-            ASSERT_TRUE(handler.wait_calls(1)) << kind;
+            ASSERT_TRUE(eventually([&] { return handler.calls > 0; })) << kind;
             ASSERT_TRUE(channel.stop());
-            ASSERT_EQ(handler.returned, handler.calls().size()) << kind << ":" << round;
+            ASSERT_EQ(handler.returned.load(), handler.calls.load()) << kind << ":" << round;
         }
     }
     c_net_syncer syncer;
     c_key_translator translator;
     c_km_session km{km_session_options{}, syncer, translator};
     for (int round = 0; round < 40; ++round) {
-        recording_handler handler;
+        counting_handler handler;
         handler.slowMs = round == 0 ? c_km_session::kStopWaitMs + 300 : 0;
         ASSERT_TRUE(km.create_km_socket("127.0.0.1", device.port(), &handler));
-        ASSERT_TRUE(handler.wait_calls(1));
+        ASSERT_TRUE(eventually([&] { return handler.calls > 0; }));
         km.stop();
-        ASSERT_EQ(handler.returned, handler.calls().size()) << "km:" << round;
+        ASSERT_EQ(handler.returned.load(), handler.calls.load()) << "km:" << round;
     }
 }
