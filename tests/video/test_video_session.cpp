@@ -16,22 +16,18 @@ using namespace socket_test;
 
 namespace {
 
-// A session connected to a listener playing the device; `decoded` runs on the receive thread
-// for every decoded picture.
+// A session connected to a listener playing the device, which sends `pictures` pictures;
+// `decoded` runs on the receive thread for every decoded picture.
 struct VideoSession : ::testing::Test {
-    void open(std::function<void(const video_picture &)> decoded)
+    void open(int pictures, std::function<void(const video_picture &)> decoded)
     {
         QObject::connect(&session, &c_video_session::picture_decoded, &session, std::move(decoded),
                          Qt::DirectConnection);
         ASSERT_TRUE(session.open({"127.0.0.1", listener.port(), 0, {}}));
         peer = listener.accept_one();
-    }
-    void send(int pictures)
-    {
         for (const auto &picture : encode_pictures(pictures, 64, 48))
             ASSERT_TRUE(write_fd(peer.get(), frame_bytes(video_body(1, picture))));
     }
-
     loopback_listener listener;
     unique_fd peer;
     c_video_session session;
@@ -45,15 +41,13 @@ struct VideoSession : ::testing::Test {
 TEST_F(VideoSession, StopReturnsOnlyOnceTheReceiveThreadLeftThePicturePath)
 {
     std::atomic<int> entered{0}, left{0};
-    open([&](const video_picture &) {
+    open(1, [&](const video_picture &) {
         ++entered;
         const auto *self = qobject_cast<const c_abs_thread *>(QThread::currentThread());
         if (eventually([self] { return !self->running(); }, 10s))
-            std::this_thread::sleep_for(std::chrono::milliseconds(
-                SocketChannel::kStopWaitMs + SocketChannel::kCloseGraceMs + 300));
+            std::this_thread::sleep_for(std::chrono::milliseconds(SocketChannel::kStopWaitMs + SocketChannel::kCloseGraceMs + 300));
         ++left;
     });
-    send(1);
     ASSERT_TRUE(eventually([&] { return entered.load() == 1; }));
     session.stop();
     EXPECT_EQ(left.load(), 1) << "stop() returned with the receive thread in the picture path";
@@ -63,25 +57,22 @@ TEST_F(VideoSession, StopReturnsOnlyOnceTheReceiveThreadLeftThePicturePath)
 // handed on once it is free; the others are skipped (no backlog).
 TEST_F(VideoSession, ABusyGuiThreadIsHandedOnlyTheNewestPicture)
 {
-    constexpr int kPictures = 8;
     int argc = 1;
-    char name[] = "test_video";
-    char *argv[] = {name, nullptr};
+    char name[] = "test_video", *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv); // the hand-over needs an event loop on this thread
     std::atomic<int> decoded{0};
     std::atomic<const std::uint8_t *> newest{nullptr};
     std::vector<const std::uint8_t *> handed;
     QObject::connect(&session, &c_video_session::picture_ready, &session,
                      [&](const video_picture &picture) { handed.push_back(picture.data()); });
-    open([&](const video_picture &picture) {
+    open(8, [&](const video_picture &picture) {
         newest = picture.data();
         ++decoded;
     });
-    send(kPictures);
-    ASSERT_TRUE(eventually([&] { return decoded.load() == kPictures; })); // no events run
-    EXPECT_EQ(session.pictures_waiting(), kPictures);
+    ASSERT_TRUE(eventually([&] { return decoded.load() == 8; })); // no events run
+    EXPECT_EQ(session.pictures_waiting(), 8);
     QCoreApplication::sendPostedEvents(&session);
     EXPECT_EQ(handed, std::vector<const std::uint8_t *>{newest.load()});
-    EXPECT_EQ(session.pictures_skipped(), std::uint64_t(kPictures - 1));
+    EXPECT_EQ(session.pictures_skipped(), 7u);
     EXPECT_EQ(session.pictures_waiting(), 0);
 }
