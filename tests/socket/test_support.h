@@ -7,7 +7,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 class c_tcp_sock;
 
@@ -25,8 +28,12 @@ public:
     unique_fd(unique_fd &&other) noexcept : m_fd(other.release()) {}
     unique_fd &operator=(unique_fd &&other) noexcept { reset(other.release()); return *this; }
     int get() const { return m_fd; }
-    int release() { const int fd = m_fd; m_fd = -1; return fd; }
-    void reset(int fd = -1);
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1)
+    {
+        if (const int old = std::exchange(m_fd, fd); old >= 0)
+            ::close(old);
+    }
 
 private:
     int m_fd = -1;
@@ -68,16 +75,10 @@ bool fd_readable(int fd, int timeoutMs);
 
 // 0xA5 0x01 checksum plainLength wireLength body, written out by hand.
 bytes frame_bytes(const bytes &body, std::uint32_t plainLength);
-inline bytes frame_bytes(const bytes &body)
-{
-    return frame_bytes(body, static_cast<std::uint32_t>(body.size()));
-}
+inline bytes frame_bytes(const bytes &body) { return frame_bytes(body, static_cast<std::uint32_t>(body.size())); }
 // A type-6 body: type, last, 6 reserved bytes, data length (BE), data.
 bytes video_body(std::uint8_t last, const std::uint8_t *data, std::size_t size);
-inline bytes video_body(std::uint8_t last, const bytes &data)
-{
-    return video_body(last, data.data(), data.size());
-}
+inline bytes video_body(std::uint8_t last, const bytes &data) { return video_body(last, data.data(), data.size()); }
 
 // Polls pred every few milliseconds until it holds or timeout passes.
 bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds timeout = 3000ms);
