@@ -84,32 +84,28 @@ TEST_F(ManagerFixture, RotationOpensNewFilesWithinTheFolderBudget)
 
 // A flood from four threads: identical lines are folded, lines of one call site that vary
 // are held to its budget; either way a summary follows once the flood has been quiet.
-struct flood { bool varying; int lines; const char *summary; };
-void PrintTo(const flood &f, std::ostream *os) { *os << (f.varying ? "varying" : "identical"); }
-struct Flood : ManagerFixture, ::testing::WithParamInterface<flood> {};
-
-TEST_P(Flood, IsHeldToAHandfulOfLinesAndOneSummary)
+TEST_F(ManagerFixture, AFloodIsHeldToAHandfulOfLinesAndOneSummary)
 {
     start();
-    std::vector<std::jthread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([this, t, varying = GetParam().varying] {
-            for (int i = 0; i < 25000; ++i)
-                manager.pushLine(0, LOG_LEVEL_ERROR,
-                                 ("length=" + std::to_string(varying ? t * 25000 + i : 0) + " ( b.cpp ) : 7").c_str());
-        });
-    threads.clear(); // joins them
-    EXPECT_EQ(count("length="), GetParam().lines);
-    manager.writeDueSummaries();
-    EXPECT_EQ(count(GetParam().summary), 0);
-    now = now.load() + seconds(1);
-    manager.writeDueSummaries();
-    EXPECT_EQ(count(GetParam().summary), 1);
+    const struct { bool varying; const char *site; int lines; const char *summary; } floods[] = {
+        {false, " ( a.cpp ) : 7", 3, "LOG_ERROR ... repeated 99997 times \r\n"},
+        {true, " ( b.cpp ) : 7", 100, "LOG_ERROR ... 99900 lines suppressed ( b.cpp ) : 7 \r\n"}};
+    for (const auto &f : floods) {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < 25000; ++i)
+                    manager.pushLine(0, LOG_LEVEL_ERROR, ("length=" + std::to_string(f.varying ? t * 25000 + i : 0) + f.site).c_str());
+            });
+        threads.clear(); // joins them
+        EXPECT_EQ(count(f.site), f.lines);
+        manager.writeDueSummaries();
+        EXPECT_EQ(count(f.summary), 0);
+        now = now.load() + seconds(1);
+        manager.writeDueSummaries();
+        EXPECT_EQ(count(f.summary), 1);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Lines, Flood,
-                         ::testing::Values(flood{false, 3, "LOG_ERROR ... repeated 99997 times \r\n"},
-                                           flood{true, 100, "LOG_ERROR ... 99900 lines suppressed ( b.cpp ) : 7 \r\n"}));
 
 // Tests and the launcher re-point a running logger while other threads log and read its
 // settings; a reader must see one whole setting, never one being replaced (TSan checks).
