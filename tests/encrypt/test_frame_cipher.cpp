@@ -21,7 +21,9 @@ TEST(DesBlock, KnownAnswers)
                                  hex_bytes("85E813540F0AB405")}}; // the FIPS worked example
     const Bytes plainCiphers = hex_bytes(kVariablePlaintext), keyCiphers = hex_bytes(kVariableKey),
                 sBoxes = hex_bytes(kSubstitutionTable);
-    const auto block = [](const Bytes &all, std::size_t i) { return Bytes(all.data() + 8 * i, all.data() + 8 * i + 8); };
+    const auto block = [](const Bytes &all, std::size_t i) {
+        return Bytes(all.data() + 8 * i, all.data() + 8 * i + 8);
+    };
     for (std::size_t bit = 0, keyBit = 0; bit < 64; ++bit) {
         Bytes single(8, 1), plain(8);
         plain[bit / 8] = single[bit / 8] = static_cast<std::uint8_t>(0x80 >> (bit % 8));

@@ -95,7 +95,8 @@ TEST_F(ManagerFixture, AFloodIsHeldToAHandfulOfLinesAndOneSummary)
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([&, t] {
                 for (int i = 0; i < 25000; ++i)
-                    manager.pushLine(0, LOG_LEVEL_ERROR, ("length=" + std::to_string(f.varying ? t * 25000 + i : 0) + f.site).c_str());
+                    manager.pushLine(0, LOG_LEVEL_ERROR,
+                                     ("length=" + std::to_string(f.varying ? t * 25000 + i : 0) + f.site).c_str());
             });
         threads.clear(); // joins them
         EXPECT_EQ(count(f.site), f.lines);

@@ -66,7 +66,8 @@ TEST(Golden, BytesAreExact)
              EXPECT_TRUE(decipher_video_head(kKey.data(), body.data(), 18));
              return Bytes(body.begin() + 4, body.end());
          }, "06 01 000000000000 00000002 ABCD"},
-        {[] { return km(3, "00 00 04 00 00 00 00 00"); }, "A5 01 C2 00000009 00000010 C99AB4E74A4D9282 E11C657CA7004B49"},
+        {[] { return km(3, "00 00 04 00 00 00 00 00"); },
+         "A5 01 C2 00000009 00000010 C99AB4E74A4D9282 E11C657CA7004B49"},
         {[] { return build_km_byte_frame(kKey.data(), 11); }, "A5 01 30 00000002 00000008 8A3194D92DCE16F7"},
         {[] { return km(20, "01 02 03 04 05 06 07"); }, // a whole block stays plain
          "A5 01 30 00000008 00000008 14 01020304050607 0000000000000000"},
@@ -85,9 +86,11 @@ TEST(FrameHeader, ParsesBigEndianFieldsAndFindsTheDecipheredLength)
 {
     const Bytes raw = hex_bytes("A5 01 7F 01020304 00000010");
     const frame_header h = parse_frame_header(raw.data());
-    EXPECT_EQ(std::tuple(h.checksum, h.plainLength, h.wireLength, h.ciphered()), std::tuple(0x7F, 0x01020304u, 16u, true));
+    EXPECT_EQ(std::tuple(h.checksum, h.plainLength, h.wireLength, h.ciphered()),
+              std::tuple(0x7F, 0x01020304u, 16u, true));
     EXPECT_EQ(std::memcmp(&h.rawPlainLength, raw.data() + 3, 4), 0);
-    const std::uint32_t cases[][3] = {{9, 16, 9}, {1, 8, 1}, {16, 16, 16}, {8, 16, 0}, {17, 16, 0}, {0, 8, 0}, {5, 7, 0}, {0, 0, 0}};
+    const std::uint32_t cases[][3] = {{9, 16, 9},  {1, 8, 1}, {16, 16, 16}, {8, 16, 0},
+                                      {17, 16, 0}, {0, 8, 0}, {5, 7, 0},    {0, 0, 0}};
     for (const auto &[plain, wire, expected] : cases)
         EXPECT_EQ(deciphered_length(frame_header{0, plain, wire, 0}), expected) << plain << "/" << wire;
 }

@@ -97,7 +97,9 @@ struct SyncerOnLoopback : ::testing::Test {
     void start_device(int count)
     {
         device = std::thread([this, count] {
-            const auto read = [this](std::uint8_t *out, std::size_t n) { return socket_test::read_fd(link.peer.get(), out, n); };
+            const auto read = [this](std::uint8_t *out, std::size_t n) {
+                return socket_test::read_fd(link.peer.get(), out, n);
+            };
             for (int i = 0; i < count; ++i) {
                 Bytes head(kFrameHeaderSize); // hunting the magic, as the device does
                 while (read(head.data(), 1) && head[0] != kFrameMagic) {
@@ -107,7 +109,8 @@ struct SyncerOnLoopback : ::testing::Test {
                 const frame_header h = parse_frame_header(head.data());
                 Bytes body(h.wireLength);
                 std::uint32_t length = h.wireLength;
-                if (!read(body.data(), body.size()) || (h.ciphered() && !des_decrypt_unpadded(kKey.data(), body.data(), body.data(), length)))
+                if (!read(body.data(), body.size()) ||
+                    (h.ciphered() && !des_decrypt_unpadded(kKey.data(), body.data(), body.data(), length)))
                     return;
                 body.resize(std::min<std::size_t>(h.plainLength, body.size()));
                 bodies.push_back(body);

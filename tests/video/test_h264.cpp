@@ -16,7 +16,8 @@ class guarded_buffer {
 public:
     explicit guarded_buffer(std::size_t bytes)
         : m_page(std::size_t(sysconf(_SC_PAGESIZE))), m_length((bytes + m_page - 1) / m_page * m_page + m_page),
-          m_map(static_cast<std::uint8_t *>(mmap(nullptr, m_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
+          m_map(static_cast<std::uint8_t *>(
+              mmap(nullptr, m_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
     {
         EXPECT_EQ(mprotect(m_map + m_length - m_page, m_page, PROT_NONE), 0);
     }
@@ -72,8 +73,8 @@ TEST(H264Encoder, KeyFramesComeEveryGopOnRequestAndOnASizeChange)
 // Each picture is converted at its own size into a buffer of exactly its layout's bytes,
 // guarded: widths that are not a multiple of the converter's vectors used to be written past.
 // The converter is built again only when the size changes; a buffer one byte short is
-// refused, with one line for the picture however often it is tried. Garbage, an empty packet (which would end the stream) and
-// decoding before opening fail.
+// refused, with one line for the picture however often it is tried. Garbage, an empty
+// packet (which would end the stream) and decoding before opening fail.
 TEST(H264Decoder, ConvertsEachSizeWithinItsLayout)
 {
     H264Encoder encoder;

@@ -133,8 +133,9 @@ TEST(DisplayGeometry, FitsByTheRelativelyLongerSideAsQImageScales)
         EXPECT_EQ(g.value_or(display_geometry{}), expected) << pw << "x" << ph << " in " << aw << "x" << ah;
         const QImage picture(pw, ph, QImage::Format_RGB32);
         if (g) {
+            const bool taller = double(pw) / ph < double(aw) / ah;
             EXPECT_EQ(QSize(g->shownWidth, g->shownHeight),
-                      (double(pw) / ph < double(aw) / ah ? picture.scaledToHeight(ah) : picture.scaledToWidth(aw)).size());
+                      (taller ? picture.scaledToHeight(ah) : picture.scaledToWidth(aw)).size());
         }
     }
 }

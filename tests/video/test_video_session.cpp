@@ -45,7 +45,8 @@ TEST_F(VideoSession, StopReturnsOnlyOnceTheReceiveThreadLeftThePicturePath)
         ++entered;
         const auto *self = qobject_cast<const c_abs_thread *>(QThread::currentThread());
         if (eventually([self] { return !self->running(); }, 10s))
-            std::this_thread::sleep_for(std::chrono::milliseconds(SocketChannel::kStopWaitMs + SocketChannel::kCloseGraceMs + 300));
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(SocketChannel::kStopWaitMs + SocketChannel::kCloseGraceMs + 300));
         ++left;
     });
     ASSERT_TRUE(eventually([&] { return entered.load() == 1; }));
