@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "logging/CLogerManager.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,38 +10,16 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 namespace socket_test {
 
-unique_fd &unique_fd::operator=(unique_fd &&other) noexcept
-{
-    reset(other.release());
-    return *this;
-}
-
-int unique_fd::release()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-void unique_fd::reset(int fd)
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
-}
-
-loopback_listener::loopback_listener(int backlog)
-    : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+loopback_listener::loopback_listener(int backlog) : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -48,35 +27,33 @@ loopback_listener::loopback_listener(int backlog)
     socklen_t len = sizeof addr;
     if (::bind(m_fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
         ::listen(m_fd.get(), backlog) != 0 ||
-        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr *>(&addr), &len) != 0)
         ADD_FAILURE() << "listener set-up failed";
-        return;
-    }
     m_port = ntohs(addr.sin_port);
 }
 
 unique_fd loopback_listener::accept_one(int timeoutMs)
 {
-    if (!fd_readable(m_fd.get(), timeoutMs))
-        return unique_fd();
-    return unique_fd(::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    return unique_fd(fd_readable(m_fd.get(), timeoutMs) ? ::accept4(m_fd.get(), nullptr, nullptr, SOCK_CLOEXEC) : -1);
+}
+
+loopback_connection::loopback_connection() : sock(std::make_shared<c_tcp_sock>())
+{
+    sock->set_remote_addr("127.0.0.1", listener.port());
+    EXPECT_EQ(sock->create_sock(nullptr, 0, 2000), 1);
+    peer = listener.accept_one();
+    EXPECT_GE(peer.get(), 0);
 }
 
 std::uint16_t free_port()
 {
-    loopback_listener listener;
-    return listener.port();
+    return loopback_listener().port();
 }
 
 int open_fd_count()
 {
-    int count = 0;
-    if (DIR *dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir))
-            ++count;
-        ::closedir(dir);
-    }
-    return count;
+    using std::filesystem::directory_iterator;
+    return static_cast<int>(std::distance(directory_iterator("/proc/self/fd"), directory_iterator()));
 }
 
 bool fd_readable(int fd, int timeoutMs)
@@ -88,13 +65,11 @@ bool fd_readable(int fd, int timeoutMs)
 bool read_fd(int fd, std::uint8_t *out, std::size_t n, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::size_t got = 0;
-    while (got < n) {
+    for (std::size_t got = 0; got < n;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !fd_readable(fd, static_cast<int>(left.count())))
-            return false;
-        const ssize_t r = ::recv(fd, out + got, n - got, 0);
+        const ssize_t r =
+            left.count() > 0 && fd_readable(fd, int(left.count())) ? ::recv(fd, out + got, n - got, 0) : 0;
         if (r <= 0)
             return false;
         got += static_cast<std::size_t>(r);
@@ -104,8 +79,7 @@ bool read_fd(int fd, std::uint8_t *out, std::size_t n, int timeoutMs)
 
 bool write_fd(int fd, const bytes &data)
 {
-    std::size_t sent = 0;
-    while (sent < data.size()) {
+    for (std::size_t sent = 0; sent < data.size();) {
         const ssize_t r = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (r <= 0)
             return false;
@@ -154,80 +128,35 @@ bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds tim
 namespace {
 
 // Sends the process log into a temporary folder for the whole run.
-class log_environment : public ::testing::Environment {
-public:
+struct log_environment : ::testing::Environment {
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
         auto *manager = dynamic_cast<CLogerManager *>(ILogManager::getInstance());
-        ASSERT_NE(manager, nullptr);
+        ASSERT_TRUE(dir.isValid() && manager);
         LoggerConfig config = CLogerManager::mainLoggerDefaults();
-        config.path = (m_dir.path() + "/log/").toStdString();
+        config.path = (dir.path() + "/log/").toStdString();
         config.display = false;
         config.level = LOG_LEVEL_TRACE;
         manager->setLogger(ILogManager::kMainLogger, "Main", config);
         ASSERT_TRUE(manager->start());
-        s_dir = m_dir.path() + "/log/";
     }
-
-    static QString s_dir;
-
-private:
-    QTemporaryDir m_dir;
+    QTemporaryDir dir;
 };
 
-QString log_environment::s_dir;
-
-[[maybe_unused]] auto *const g_logEnvironment =
-    ::testing::AddGlobalTestEnvironment(new log_environment);
+auto *const g_logEnvironment = static_cast<log_environment *>(
+    ::testing::AddGlobalTestEnvironment(new log_environment));
 
 } // namespace
 
 int log_lines_with(const std::string &text)
 {
     int count = 0;
-    const QDir dir(log_environment::s_dir);
-    for (const QString &name : dir.entryList(QDir::Files)) {
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &line : file.readAll().split('\n'))
-            count += line.contains(text.c_str()) ? 1 : 0;
-    }
+    const QDir dir(g_logEnvironment->dir.path() + "/log/");
+    for (const QString &name : dir.entryList(QDir::Files))
+        if (QFile file(dir.filePath(name)); file.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : file.readAll().split('\n'))
+                count += line.contains(text.c_str()) ? 1 : 0;
     return count;
-}
-
-std::uint8_t recording_handler::HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
-                                          std::uint32_t lengthField, std::uint32_t bodyLength)
-{
-    std::unique_lock lock(m_lock);
-    m_calls.push_back({sender, bytes(body, body + bodyLength), lengthField, bodyLength});
-    m_changed.notify_all();
-    // Bounded so a failing test cannot hang the run.
-    m_changed.wait_for(lock, 20s, [this] { return !m_held; });
-    ++m_returned;
-    return kHandled;
-}
-
-bool recording_handler::wait_calls(std::size_t n, std::chrono::milliseconds timeout)
-{
-    std::unique_lock lock(m_lock);
-    return m_changed.wait_for(lock, timeout, [&] { return m_calls.size() >= n; });
-}
-
-std::vector<recording_handler::call> recording_handler::calls() const
-{
-    std::lock_guard lock(m_lock);
-    return m_calls;
-}
-
-void recording_handler::release()
-{
-    {
-        std::lock_guard lock(m_lock);
-        m_held = false;
-    }
-    m_changed.notify_all();
 }
 
 } // namespace socket_test

@@ -3,12 +3,16 @@
 #include "protocol/c_abs_net_handler.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <unistd.h>
+
+class c_tcp_sock;
 
 namespace socket_test {
 
@@ -22,10 +26,14 @@ public:
     explicit unique_fd(int fd) : m_fd(fd) {}
     ~unique_fd() { reset(); }
     unique_fd(unique_fd &&other) noexcept : m_fd(other.release()) {}
-    unique_fd &operator=(unique_fd &&other) noexcept;
+    unique_fd &operator=(unique_fd &&other) noexcept { reset(other.release()); return *this; }
     int get() const { return m_fd; }
-    int release();
-    void reset(int fd = -1);
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1)
+    {
+        if (const int old = std::exchange(m_fd, fd); old >= 0)
+            ::close(old);
+    }
 
 private:
     int m_fd = -1;
@@ -45,6 +53,14 @@ private:
     std::uint16_t m_port = 0;
 };
 
+// A c_tcp_sock connected to a loopback listener, and the accepted peer (playing the device).
+struct loopback_connection {
+    loopback_connection();
+    loopback_listener listener;
+    std::shared_ptr<c_tcp_sock> sock;
+    unique_fd peer;
+};
+
 // A port on 127.0.0.1 where nothing listens (just released).
 std::uint16_t free_port();
 // Number of open descriptors of this process.
@@ -59,16 +75,10 @@ bool fd_readable(int fd, int timeoutMs);
 
 // 0xA5 0x01 checksum plainLength wireLength body, written out by hand.
 bytes frame_bytes(const bytes &body, std::uint32_t plainLength);
-inline bytes frame_bytes(const bytes &body)
-{
-    return frame_bytes(body, static_cast<std::uint32_t>(body.size()));
-}
+inline bytes frame_bytes(const bytes &body) { return frame_bytes(body, static_cast<std::uint32_t>(body.size())); }
 // A type-6 body: type, last, 6 reserved bytes, data length (BE), data.
 bytes video_body(std::uint8_t last, const std::uint8_t *data, std::size_t size);
-inline bytes video_body(std::uint8_t last, const bytes &data)
-{
-    return video_body(last, data.data(), data.size());
-}
+inline bytes video_body(std::uint8_t last, const bytes &data) { return video_body(last, data.data(), data.size()); }
 
 // Polls pred every few milliseconds until it holds or timeout passes.
 bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds timeout = 3000ms);
@@ -76,35 +86,5 @@ bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds tim
 // Lines of the process log (written to a temporary folder for the whole test run) that
 // contain text.
 int log_lines_with(const std::string &text);
-
-// Records every HandleMsg call; optionally blocks inside it until released.
-class recording_handler : public c_abs_net_handler {
-public:
-    struct call {
-        c_socket_thread *sender;
-        bytes body;
-        std::uint32_t lengthField;
-        std::uint32_t bodyLength;
-    };
-
-    std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
-                           std::uint32_t lengthField, std::uint32_t bodyLength) override;
-
-    // Waits until at least n calls were recorded (bounded).
-    bool wait_calls(std::size_t n, std::chrono::milliseconds timeout = 3000ms);
-    std::vector<call> calls() const;
-    // Calls that have returned.
-    std::size_t returned() const { std::lock_guard l(m_lock); return m_returned; }
-    // While held, HandleMsg blocks (after recording) until release().
-    void hold() { std::lock_guard l(m_lock); m_held = true; }
-    void release();
-
-private:
-    mutable std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<call> m_calls;
-    bool m_held = false;
-    std::size_t m_returned = 0;
-};
 
 } // namespace socket_test
