@@ -3,7 +3,6 @@
 // A program under test, started with fork/exec so that the test sees its real wait status
 // (the signal that ended it) and its /proc entry. Every wait is bounded.
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 
@@ -32,7 +31,6 @@ public:
         std::vector<std::pair<std::string, std::string>> env;    // added or replaced
         std::string outputFile;   // stdout and stderr go here unless pipeStdout
         bool pipeStdout = false;  // stdout readable with readLine(); stderr to outputFile
-        std::optional<std::string> input; // standard input, ended after it (unset: inherited)
     };
 
     ChildProcess() = default;
@@ -75,9 +73,7 @@ public:
         const int outFd = ::open(options.outputFile.empty() ? "/dev/null" : options.outputFile.c_str(),
                                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         int pipeFds[2] = {-1, -1};
-        int inFds[2] = {-1, -1};
-        if (outFd < 0 || (options.pipeStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) ||
-            (options.input && ::pipe2(inFds, O_CLOEXEC) != 0))
+        if (outFd < 0 || (options.pipeStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0))
             return false;
         m_pid = ::fork();
         if (m_pid == 0) {
@@ -85,17 +81,10 @@ public:
             ::setrlimit(RLIMIT_CORE, &noCore);
             ::dup2(options.pipeStdout ? pipeFds[1] : outFd, STDOUT_FILENO);
             ::dup2(outFd, STDERR_FILENO);
-            if (options.input)
-                ::dup2(inFds[0], STDIN_FILENO);
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
         ::close(outFd);
-        if (options.input) { // small texts only: the pipe takes them without a reader
-            ::close(inFds[0]);
-            [[maybe_unused]] const auto n = ::write(inFds[1], options.input->data(), options.input->size());
-            ::close(inFds[1]);
-        }
         if (options.pipeStdout) {
             ::close(pipeFds[1]);
             m_out = pipeFds[0];
@@ -148,17 +137,6 @@ public:
                 return std::nullopt;
             m_buffered.append(chunk, static_cast<std::size_t>(n));
         }
-    }
-
-    // The program's command line as others see it, NULs shown as ' '.
-    std::string commandLine() const
-    {
-        QFile file(QStringLiteral("/proc/%1/cmdline").arg(m_pid));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QByteArray text = file.readAll();
-        text.replace('\0', ' ');
-        return text.toStdString();
     }
 
 private:
