@@ -29,8 +29,7 @@ public:
         std::string program;
         std::vector<std::string> args;                           // after argv[0]
         std::vector<std::pair<std::string, std::string>> env;    // added or replaced
-        std::string outputFile;   // stdout and stderr go here unless pipeStdout
-        bool pipeStdout = false;  // stdout readable with readLine(); stderr to outputFile
+        std::string outputFile;   // stdout and stderr go here
     };
 
     ChildProcess() = default;
@@ -42,8 +41,6 @@ public:
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
-        if (m_out >= 0)
-            ::close(m_out);
     }
 
     bool start(const Options &options)
@@ -72,23 +69,18 @@ public:
 
         const int outFd = ::open(options.outputFile.empty() ? "/dev/null" : options.outputFile.c_str(),
                                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        int pipeFds[2] = {-1, -1};
-        if (outFd < 0 || (options.pipeStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0))
+        if (outFd < 0)
             return false;
         m_pid = ::fork();
         if (m_pid == 0) {
             const rlimit noCore{0, 0};
             ::setrlimit(RLIMIT_CORE, &noCore);
-            ::dup2(options.pipeStdout ? pipeFds[1] : outFd, STDOUT_FILENO);
+            ::dup2(outFd, STDOUT_FILENO);
             ::dup2(outFd, STDERR_FILENO);
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
         ::close(outFd);
-        if (options.pipeStdout) {
-            ::close(pipeFds[1]);
-            m_out = pipeFds[0];
-        }
         return m_pid > 0;
     }
 
@@ -113,38 +105,10 @@ public:
         return m_status;
     }
 
-    // The next stdout line accepted by `wanted`, reading up to timeoutMs in all.
-    std::optional<std::string> readLine(const std::function<bool(const std::string &)> &wanted,
-                                        int timeoutMs)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            std::size_t newline;
-            while ((newline = m_buffered.find('\n')) != std::string::npos) {
-                std::string line = m_buffered.substr(0, newline);
-                m_buffered.erase(0, newline + 1);
-                if (wanted(line))
-                    return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd p{m_out, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1)
-                return std::nullopt;
-            char chunk[4096];
-            const ssize_t n = ::read(m_out, chunk, sizeof chunk);
-            if (n <= 0)
-                return std::nullopt;
-            m_buffered.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-
 private:
     pid_t m_pid = -1;
-    int m_out = -1;
     int m_status = 0;
     bool m_reaped = false;
-    std::string m_buffered;
 };
 
 // Checks `condition` every 20 ms until it holds or timeoutMs has passed. For conditions

@@ -43,19 +43,20 @@ protected:
                              (folder + "/output.txt").toStdString()});
     }
 
-    // The text of every log file beside the program.
-    std::string log() const
+    // The text of every log file beside the program, once it holds `piece` (or after the bound).
+    std::string log(const std::string &piece = {}) const
     {
         std::string all;
-        for (const QString &name : QDir(folder + "/log").entryList(QDir::Files))
-            all += read_file_text(folder + "/log/" + name);
+        wait_until([&] {
+            all.clear();
+            for (const QString &name : QDir(folder + "/log").entryList(QDir::Files))
+                all += read_file_text(folder + "/log/" + name);
+            return has(all, piece);
+        }, kStartMs);
         return all;
     }
 
-    bool wait_log(const std::string &piece)
-    {
-        return wait_until([&] { return has(log(), piece); }, kStartMs);
-    }
+    bool wait_log(const std::string &piece) const { return has(log(piece), piece); }
 
     // The status of a program that ended itself, or -1.
     int exit_status(int timeoutMs = kExitMs)

@@ -4,14 +4,11 @@
 
 #include "h264video.h"
 #include "km/c_km_session.h"
-#include "sysKeyConfig.h"
 #include "video/display_geometry.h"
 
 #include <QAction>
 #include <QFile>
-#include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -36,43 +33,31 @@ QStringList syskey_menu(const H264Video &window)
 } // namespace
 
 // Each entry sends its combination and then every key up, in the order chosen, ahead of keys
-// typed after it; a group added in the dialog is stored in key.xml and joins the menu.
-TEST_F(WindowOnSim, SystemKeyMenuSendsEachGroupOfKeyXmlAndTakesNewOnesFromTheDialog)
+// typed after it.
+TEST_F(WindowOnSim, SystemKeyMenuOffersTheGroupsOfKeyXmlAndSendsTheirCombination)
 {
     QFile keys(m_settingsDir + "/key.xml");
     ASSERT_TRUE(keys.open(QIODevice::WriteOnly));
     keys.write(R"(<systemKey><common>
         <key name="Ctrl+Alt+Del"><keyValue value="16777249" str="Control"/>
             <keyValue value="16777251" str="Alt"/><keyValue value="16777223" str="Delete"/></key>
-        <key name="Empty"/>
-        <key name=""><keyValue value="16777250" str="Win"/></key>
+        <key name=""><keyValue value="16777250" str="Win"/></key><key name="Alt+F4"/>
     </common></systemKey>)");
     keys.close();
     ASSERT_NO_FATAL_FAILURE(open_window());
     // Groups in name order, the one without a name left out.
-    EXPECT_EQ(syskey_menu(*m_window), QStringList({"Ctrl+Alt+Del", "Empty", "PrtScreen", "Set Key(&S)..."}));
+    EXPECT_EQ(syskey_menu(*m_window), QStringList({"Alt+F4", "Ctrl+Alt+Del", "PrtScreen", "Set Key(&S)..."}));
 
-    ASSERT_TRUE(choose_syskey("Empty"));
     ASSERT_TRUE(choose_syskey("Ctrl+Alt+Del"));
     ASSERT_TRUE(choose_syskey("PrtScreen"));
     QTest::mouseClick(screen(), Qt::LeftButton, {}, QPoint(400, 300));
     type_key(Qt::Key_A);
-    const std::vector<std::string> expected{kNoKeys, kNoKeys, "05004c0000000000", kNoKeys,
+    const std::vector<std::string> expected{"05004c0000000000", kNoKeys,
                                             kPrintScreen, kNoKeys, "0000040000000000", kNoKeys};
     EXPECT_TRUE(wait_for([&] { return km_payloads(3).size() >= expected.size(); }, kWaitMs));
     EXPECT_EQ(km_payloads(3), expected);
     EXPECT_TRUE(wait_for([&] { return console().find('a') != std::string::npos; }, kWaitMs));
 
-    ASSERT_TRUE(choose_syskey("Set Key(&S)..."));
-    auto *dialog = m_window->findChild<sysKeyConfig *>();
-    ASSERT_TRUE(dialog && dialog->isVisible());
-    QTest::keyClick(dialog->findChild<QLineEdit *>("lineEdit_keyString"), Qt::Key_F1);
-    dialog->findChild<QLineEdit *>("lineEdit_mappingName")->setText("Help");
-    QTest::mouseClick(dialog->findChild<QPushButton *>("pb_add"), Qt::LeftButton);
-    EXPECT_EQ(syskey_menu(*m_window),
-              QStringList({"Ctrl+Alt+Del", "Empty", "Help", "PrtScreen", "Set Key(&S)..."}));
-    ASSERT_TRUE(keys.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(keys.readAll().contains(R"(<key name="Help">)"));
 }
 
 TEST_F(WindowOnSim, TwoFullScreenSwitchesReturnToNormalAndTheNextPictureRealignsOnce)

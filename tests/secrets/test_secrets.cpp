@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -42,16 +43,14 @@ std::string hex(const std::array<std::uint8_t, 8> &bytes)
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), 8).toHex().toStdString();
 }
 
-// Runs a program to its end with `env` added; its first line of standard output.
-std::string run(const std::vector<std::string> &args,
+// Runs a program to its end with `env` added; its output.
+std::string run(const QString &output, const std::vector<std::string> &args,
                 const std::vector<std::pair<std::string, std::string>> &env)
 {
     ChildProcess child;
-    if (!child.start({args.front(), {args.begin() + 1, args.end()}, env, {}, true}))
-        return {};
-    const auto line = child.readLine([](const std::string &) { return true; }, kStartMs);
-    child.waitExit(kStartMs);
-    return line.value_or("");
+    if (child.start({args.front(), {args.begin() + 1, args.end()}, env, output.toStdString()}))
+        child.waitExit(kStartMs);
+    return read_file_text(output);
 }
 
 } // namespace
@@ -71,13 +70,17 @@ TEST(SecretsOfTheViewer, KeysLaunchTextAndTypedTextStayOutOfLogsReportsAndProces
     QString error;
     ASSERT_TRUE(sim.start(error)) << error.toStdString();
 
+    // Xvfb writes the display it chose to its standard output, as a line of digits.
     ChildProcess xvfb;
+    const QString xvfbOutput = folder + "/xvfb.txt";
     ASSERT_TRUE(xvfb.start({"/usr/bin/Xvfb", {"-displayfd", "1", "-screen", "0", "1280x900x24",
-                                              "-nolisten", "tcp", "-noreset"}, {}, {}, true}));
-    const auto display = xvfb.readLine([](const std::string &l) { return !l.empty(); }, kStartMs);
-    ASSERT_TRUE(display.has_value()) << "Xvfb did not start";
+                                              "-nolisten", "tcp", "-noreset"}, {}, xvfbOutput.toStdString()}));
+    const QRegularExpression displayLine("^(\\d+)$", QRegularExpression::MultilineOption);
+    ASSERT_TRUE(wait_until([&] { return QString::fromStdString(read_file_text(xvfbOutput)).contains(displayLine); },
+                           kStartMs)) << "Xvfb did not start";
     const std::vector<std::pair<std::string, std::string>> x = {
-        {"DISPLAY", ":" + *display}, {"QT_QPA_PLATFORM", "xcb"}, {"WAYLAND_DISPLAY", ""}};
+        {"DISPLAY", ":" + displayLine.match(QString::fromStdString(read_file_text(xvfbOutput))).captured(1).toStdString()},
+        {"QT_QPA_PLATFORM", "xcb"}, {"WAYLAND_DISPLAY", ""}};
 
     ChildProcess viewer;
     auto env = x;
@@ -86,11 +89,13 @@ TEST(SecretsOfTheViewer, KeysLaunchTextAndTypedTextStayOutOfLogsReportsAndProces
     ASSERT_TRUE(viewer.start({(folder + "/tessaract").toStdString(), {sim.launch_text()}, env, output}));
     ASSERT_TRUE(wait_until([&] { return has(sim.command("status"), "holder=1"); }, kStartMs))
         << sim.command("status") << read_file_text(QString::fromStdString(output));
-    const std::string window = run({"/usr/bin/xdotool", "search", "--sync", "--onlyvisible", "--name",
-                                    "Login User"}, x);
+    const QString xdotool = folder + "/xdotool.txt";
+    std::string window = run(xdotool, {"/usr/bin/xdotool", "search", "--sync", "--onlyvisible", "--name",
+                                       "Login User"}, x);
+    window = window.substr(0, window.find('\n'));
     ASSERT_FALSE(window.empty()) << "the viewer's window did not appear";
-    run({"/usr/bin/xdotool", "windowfocus", "--sync", window}, x);
-    run({"/usr/bin/xdotool", "type", "--delay", "40", kTyped}, x);
+    run(xdotool, {"/usr/bin/xdotool", "windowfocus", "--sync", window}, x);
+    run(xdotool, {"/usr/bin/xdotool", "type", "--delay", "40", kTyped}, x);
     ASSERT_TRUE(wait_until([&] { return has(sim.command("console"), kTyped); }, kStartMs))
         << sim.command("console");
 
