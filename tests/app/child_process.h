@@ -3,7 +3,6 @@
 // A program under test, started with fork/exec so that the test sees its real wait status
 // (the signal that ended it) and its /proc entry. Every wait is bounded.
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 
@@ -30,9 +29,7 @@ public:
         std::string program;
         std::vector<std::string> args;                           // after argv[0]
         std::vector<std::pair<std::string, std::string>> env;    // added or replaced
-        std::string outputFile;   // stdout and stderr go here unless pipeStdout
-        bool pipeStdout = false;  // stdout readable with readLine(); stderr to outputFile
-        std::optional<std::string> input; // standard input, ended after it (unset: inherited)
+        std::string outputFile;   // stdout and stderr go here
     };
 
     ChildProcess() = default;
@@ -44,8 +41,6 @@ public:
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
-        if (m_out >= 0)
-            ::close(m_out);
     }
 
     bool start(const Options &options)
@@ -74,32 +69,18 @@ public:
 
         const int outFd = ::open(options.outputFile.empty() ? "/dev/null" : options.outputFile.c_str(),
                                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        int pipeFds[2] = {-1, -1};
-        int inFds[2] = {-1, -1};
-        if (outFd < 0 || (options.pipeStdout && ::pipe2(pipeFds, O_CLOEXEC) != 0) ||
-            (options.input && ::pipe2(inFds, O_CLOEXEC) != 0))
+        if (outFd < 0)
             return false;
         m_pid = ::fork();
         if (m_pid == 0) {
             const rlimit noCore{0, 0};
             ::setrlimit(RLIMIT_CORE, &noCore);
-            ::dup2(options.pipeStdout ? pipeFds[1] : outFd, STDOUT_FILENO);
+            ::dup2(outFd, STDOUT_FILENO);
             ::dup2(outFd, STDERR_FILENO);
-            if (options.input)
-                ::dup2(inFds[0], STDIN_FILENO);
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
         ::close(outFd);
-        if (options.input) { // small texts only: the pipe takes them without a reader
-            ::close(inFds[0]);
-            [[maybe_unused]] const auto n = ::write(inFds[1], options.input->data(), options.input->size());
-            ::close(inFds[1]);
-        }
-        if (options.pipeStdout) {
-            ::close(pipeFds[1]);
-            m_out = pipeFds[0];
-        }
         return m_pid > 0;
     }
 
@@ -124,49 +105,10 @@ public:
         return m_status;
     }
 
-    // The next stdout line accepted by `wanted`, reading up to timeoutMs in all.
-    std::optional<std::string> readLine(const std::function<bool(const std::string &)> &wanted,
-                                        int timeoutMs)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            std::size_t newline;
-            while ((newline = m_buffered.find('\n')) != std::string::npos) {
-                std::string line = m_buffered.substr(0, newline);
-                m_buffered.erase(0, newline + 1);
-                if (wanted(line))
-                    return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd p{m_out, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1)
-                return std::nullopt;
-            char chunk[4096];
-            const ssize_t n = ::read(m_out, chunk, sizeof chunk);
-            if (n <= 0)
-                return std::nullopt;
-            m_buffered.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-
-    // The program's command line as others see it, NULs shown as ' '.
-    std::string commandLine() const
-    {
-        QFile file(QStringLiteral("/proc/%1/cmdline").arg(m_pid));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QByteArray text = file.readAll();
-        text.replace('\0', ' ');
-        return text.toStdString();
-    }
-
 private:
     pid_t m_pid = -1;
-    int m_out = -1;
     int m_status = 0;
     bool m_reaped = false;
-    std::string m_buffered;
 };
 
 // Checks `condition` every 20 ms until it holds or timeoutMs has passed. For conditions

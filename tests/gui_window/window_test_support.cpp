@@ -9,40 +9,13 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLabel>
 #include <QMenu>
 #include <QTest>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
 #include <algorithm>
 #include <ostream>
-
-namespace {
-
-const char kConfigXml[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                          "<config>\n    <mouseRate>50</mouseRate>\n</config>\n";
-
-const std::string kAlignPayload = "00818100"; // no buttons, dx -127, dy -127, no wheel
-
-} // namespace
-
-class WindowOnSim::deactivation_recorder : public QObject {
-public:
-    explicit deactivation_recorder(std::vector<std::string> &expected) : m_expected(expected) {}
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::WindowDeactivate)
-            m_expected.push_back("0000000000000000");
-        return false;
-    }
-
-private:
-    std::vector<std::string> &m_expected;
-};
 
 std::ostream &operator<<(std::ostream &out, const device_record &record)
 {
@@ -60,17 +33,13 @@ std::vector<device_record> read_device_records(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return records;
     for (const QByteArray &line : file.readAll().split('\n')) {
-        const QJsonDocument document = QJsonDocument::fromJson(line);
-        if (!document.isObject())
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.isEmpty())
             continue;
-        const QJsonObject object = document.object();
-        device_record record;
-        record.channel = object.value("channel").toString().toStdString();
-        record.viewer = object.value("viewer").toInt();
-        record.type = object.value("type").toInt();
-        record.payload = object.value("payload").toString().toLower().toStdString();
-        record.error = object.value("error").toString().toStdString();
-        records.push_back(std::move(record));
+        records.push_back({object.value("channel").toString().toStdString(),
+                           object.value("viewer").toInt(), object.value("type").toInt(),
+                           object.value("payload").toString().toLower().toStdString(),
+                           object.value("error").toString().toStdString()});
     }
     return records;
 }
@@ -86,19 +55,6 @@ bool wait_for(const std::function<bool()> &condition, int timeoutMs)
     return true;
 }
 
-std::string rgb_text(QRgb colour)
-{
-    return "(" + std::to_string(qRed(colour)) + "," + std::to_string(qGreen(colour)) + "," +
-           std::to_string(qBlue(colour)) + ")";
-}
-
-bool near_colour(QRgb actual, QRgb expected, int tolerance)
-{
-    return std::abs(qRed(actual) - qRed(expected)) <= tolerance &&
-           std::abs(qGreen(actual) - qGreen(expected)) <= tolerance &&
-           std::abs(qBlue(actual) - qBlue(expected)) <= tolerance;
-}
-
 WindowOnSim::WindowOnSim() = default;
 WindowOnSim::~WindowOnSim() = default;
 
@@ -109,7 +65,8 @@ void WindowOnSim::SetUp()
     ASSERT_TRUE(QDir().mkpath(m_settingsDir));
     QFile config(m_settingsDir + "/config.xml");
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(kConfigXml);
+    config.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                 "<config>\n    <mouseRate>50</mouseRate>\n</config>\n");
     config.close();
     m_jsonPath = m_dir.filePath("received.jsonl");
 
@@ -123,16 +80,8 @@ void WindowOnSim::SetUp()
 void WindowOnSim::TearDown()
 {
     m_window.reset();
-    m_deactivations.reset();
     m_sim.reset();
     QApplication::restoreOverrideCursor();
-}
-
-void WindowOnSim::write_key_file(const QString &xml)
-{
-    QFile file(m_settingsDir + "/key.xml");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(xml.toUtf8());
 }
 
 void WindowOnSim::open_window()
@@ -151,17 +100,6 @@ void WindowOnSim::show_window()
     para = parse_launch_params(decode_launch_text(m_sim->launch_text()));
     m_window = std::make_unique<H264Video>(nullptr, Qt::WindowFlags{}, m_settingsDir);
     ASSERT_FALSE(m_window->start_failed());
-    // Installed last, so it sees every event before the window's own filter takes it.
-    m_deactivations = std::make_unique<deactivation_recorder>(m_expectedKeys);
-    m_window->installEventFilter(m_deactivations.get());
-    // Connected after the window's own handler: runs once the entry's reports are queued.
-    QToolButton *button = syskey_button();
-    ASSERT_NE(button, nullptr);
-    QObject::connect(button->menu(), &QMenu::triggered, m_window.get(), [this](QAction *action) {
-        const auto combo = m_comboReports.find(action->data().toString());
-        if (combo != m_comboReports.end())
-            m_expectedKeys.insert(m_expectedKeys.end(), {combo->second, "0000000000000000"});
-    });
     m_window->setMouseTracking(true);
     m_window->show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
@@ -172,67 +110,24 @@ c_video_label *WindowOnSim::screen() const
     return m_window->findChild<c_video_label *>(QStringLiteral("label"));
 }
 
-QToolButton *WindowOnSim::syskey_button() const
-{
-    auto *toolBar = m_window->findChild<QToolBar *>(QStringLiteral("toolBar"));
-    if (toolBar == nullptr)
-        return nullptr;
-    for (QToolButton *button : toolBar->findChildren<QToolButton *>())
-        if (button->menu() != nullptr)
-            return button;
-    return nullptr;
-}
-
-QStringList WindowOnSim::syskey_menu_texts() const
-{
-    QStringList texts;
-    QToolButton *button = syskey_button();
-    if (button == nullptr)
-        return texts;
-    for (QAction *action : button->menu()->actions())
-        texts << action->text();
-    return texts;
-}
-
 bool WindowOnSim::choose_syskey(const QString &text)
 {
-    QToolButton *button = syskey_button();
-    if (button == nullptr)
-        return false;
-    // The button pops its menu up at the press and runs it modally: the entry is clicked
-    // from inside that loop.
-    bool chosen = false;
-    const QDeadlineTimer deadline(kWaitMs);
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        if (menu == nullptr) {
-            if (deadline.hasExpired())
-                poll.stop();
-            return;
-        }
-        poll.stop();
-        for (QAction *action : menu->actions()) {
-            if (action->text() == text && menu->actionGeometry(action).isValid()) {
-                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
-                chosen = true;
+    auto *toolBar = m_window->findChild<QToolBar *>(QStringLiteral("toolBar"));
+    for (QToolButton *button : toolBar->findChildren<QToolButton *>()) {
+        for (QAction *action : button->menu() ? button->menu()->actions() : QList<QAction *>()) {
+            if (action->text() == text) {
+                action->trigger();
+                return true;
             }
         }
-        if (menu->isVisible())
-            menu->close();
-    });
-    poll.start();
-    QTest::mouseClick(button, Qt::LeftButton);
-    wait_for([&] { return !poll.isActive(); }, kWaitMs);
-    return chosen;
+    }
+    return false;
 }
 
 void WindowOnSim::type_key(Qt::Key key)
 {
-    QWindow *window = m_window->windowHandle();
-    QTest::keyPress(window, key);
-    QTest::keyRelease(window, key);
+    QTest::keyPress(m_window->windowHandle(), key);
+    QTest::keyRelease(m_window->windowHandle(), key);
 }
 
 std::vector<std::string> WindowOnSim::km_payloads(int type) const
@@ -246,25 +141,8 @@ std::vector<std::string> WindowOnSim::km_payloads(int type) const
 
 int WindowOnSim::align_reports() const
 {
-    int count = 0;
-    for (const std::string &payload : km_payloads(5))
-        count += payload == kAlignPayload ? 1 : 0;
-    return count;
-}
-
-bool WindowOnSim::wait_keyboard_reports(std::size_t count)
-{
-    return wait_for([&] { return km_payloads(3).size() >= count; }, kWaitMs);
-}
-
-bool WindowOnSim::wait_keyboard_report(const std::string &payload, int count)
-{
-    return wait_for(
-        [&] {
-            const auto sent = km_payloads(3);
-            return std::count(sent.begin(), sent.end(), payload) >= count;
-        },
-        kWaitMs);
+    const auto moves = km_payloads(5); // no buttons, dx -127, dy -127, no wheel
+    return static_cast<int>(std::count(moves.begin(), moves.end(), "00818100"));
 }
 
 bool WindowOnSim::wait_new_pictures(int count)
