@@ -1,6 +1,6 @@
 // The disk the remote computer is given: an image file, or a whole block device (a loop
 // device over an image, when the test runs as root).
-#include "../media/media_test_support.h"
+#include "media_support.h"
 
 #include "tools/disk/rw_disk/block_devices.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"

@@ -1,4 +1,4 @@
-#include "../media/media_test_support.h"
+#include "media_support.h"
 
 #include "tools/disk/rw_disk/block_devices.h"
 #include "tools/disk/rw_disk/list_removable_drives.h"

@@ -1,4 +1,4 @@
-#include "../media/media_test_support.h"
+#include "media_support.h"
 
 #include "media/u_packets.h"
 #include "protocol/frame.h"

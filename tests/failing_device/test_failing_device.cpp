@@ -3,9 +3,10 @@
 // channel failing mid-transfer): the window must neither crash nor freeze, must keep the
 // other channels serving, must never lose or misplace disk data, and must close in time.
 // And the program itself ended by a signal.
-#include "../app/child_process.h"
-#include "../gui_window/window_test_support.h"
-#include "../sim/disk_images.h"
+#include "child_process.h"
+#include "window_on_sim.h"
+#include "disk_images.h"
+#include "log_capture.h"
 #include "c_ui_u_setting_dlg.h"
 #include "h264video.h"
 #include "logging/CLogerManager.h"
@@ -27,27 +28,6 @@
 #include <cstdlib>
 
 namespace {
-
-// Everything the process's main logger wrote; on first use it is pointed at a private
-// folder for the rest of the test process.
-std::string logged_text()
-{
-    static QTemporaryDir folder;
-    static const bool started = [] {
-        auto *manager = dynamic_cast<CLogerManager *>(ILogManager::getInstance());
-        LoggerConfig config = CLogerManager::mainLoggerDefaults();
-        config.path = folder.path().toStdString() + "/";
-        config.display = false;
-        config.level = LOG_LEVEL_TRACE;
-        manager->setLogger(ILogManager::kMainLogger, "Main", config);
-        return manager->start();
-    }();
-    std::string all;
-    for (const QString &name : QDir(folder.path()).entryList(QDir::Files, QDir::Name))
-        if (QFile file(folder.filePath(name)); started && file.open(QIODevice::ReadOnly))
-            all += file.readAll().toStdString();
-    return all;
-}
 
 // Table rows print as their names.
 template <typename Row>

@@ -1,6 +1,6 @@
 // What only the main window shows: its system key menu, its full-screen switch and the
 // last picture it keeps once the device has closed the video channel.
-#include "window_test_support.h"
+#include "window_on_sim.h"
 
 #include "h264video.h"
 #include "km/c_km_session.h"

@@ -26,40 +26,7 @@ struct application_environment : ::testing::Environment {
 
 [[maybe_unused]] const auto *g_environment = ::testing::AddGlobalTestEnvironment(new application_environment);
 
-CLogerManager &log_manager()
-{
-    return *dynamic_cast<CLogerManager *>(ILogManager::getInstance());
-}
-
 } // namespace
-
-log_capture::log_capture(int level) : m_previous(log_manager().logger(ILogManager::kMainLogger))
-{
-    LoggerConfig config = m_previous;
-    config.path = m_dir.path().toStdString() + "/";
-    config.level = level;
-    config.display = false;
-    config.enabled = true;
-    log_manager().stop();
-    log_manager().setLogger(ILogManager::kMainLogger, "Main", config);
-    log_manager().start();
-}
-
-log_capture::~log_capture()
-{
-    log_manager().stop();
-    log_manager().setLogger(ILogManager::kMainLogger, "Main", m_previous);
-}
-
-int log_capture::count(const std::string &piece) const
-{
-    QByteArray all;
-    for (const QFileInfo &file : QDir(m_dir.path()).entryInfoList(QDir::Files)) {
-        QFile in(file.filePath());
-        all += in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    }
-    return static_cast<int>(all.count(QByteArray::fromStdString(piece)));
-}
 
 bool test_syncer::wait_for_answer(int)
 {

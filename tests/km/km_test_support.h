@@ -1,10 +1,8 @@
 #pragma once
 
 #include "km_peer.h"
-#include "logging/CLogerManager.h"
+#include "log_capture.h"
 #include "protocol/c_net_syncer.h"
-
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <cstdint>
@@ -17,20 +15,6 @@
 using bytes = km_peer::bytes;
 using key_type = km_peer::key_type;
 using strings = std::vector<std::string>;
-
-// Points the process's main logger at a temporary folder, writing lines of `level` and
-// above, while it lives.
-class log_capture {
-public:
-    explicit log_capture(int level = LOG_LEVEL_TRACE);
-    ~log_capture();
-    // How often `piece` occurs in the lines written so far.
-    int count(const std::string &piece) const;
-
-private:
-    QTemporaryDir m_dir;
-    LoggerConfig m_previous;
-};
 
 // A syncer for tests: answer waits end at once (or after a set time).
 class test_syncer : public c_net_syncer {

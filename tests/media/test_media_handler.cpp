@@ -1,4 +1,4 @@
-#include "media_test_support.h"
+#include "media_support.h"
 
 #include "media/c_u_media_session.h"
 #include "media/u_packets.h"

@@ -1,7 +1,7 @@
 // The media window's own behaviour; the mapping itself is the session's. The device is
 // unreachable: what the window would send stays in the session's queue, where the test
 // reads it.
-#include "media_test_support.h"
+#include "media_support.h"
 
 #include "c_ui_u_setting_dlg.h"
 #include "media/u_packets.h"

@@ -5,8 +5,8 @@
 #include "protocol/login_message.h"
 #include "protocol/video_head.h"
 
-#include "../encrypt/hex_bytes.h"
-#include "../socket/test_support.h"
+#include "hex_bytes.h"
+#include "loopback.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "protocol/km_frame.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
-#include "../encrypt/hex_bytes.h"
-#include "../socket/test_support.h"
+#include "hex_bytes.h"
+#include "loopback.h"
 
 #include <gtest/gtest.h>
 

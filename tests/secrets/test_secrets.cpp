@@ -2,7 +2,7 @@
 // DES keys, the launch text and what the user types never show in its log files, its
 // standard output, a crash report or the process list, and its log files are the user's
 // alone.
-#include "../app/child_process.h"
+#include "child_process.h"
 #include "c_sim_options.h"
 #include "c_sim_runner.h"
 

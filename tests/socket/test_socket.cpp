@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "loopback.h"
 
 #include "km/c_km_session.h"
 #include "protocol/c_net_syncer.h"

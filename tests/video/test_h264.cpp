@@ -1,6 +1,6 @@
 #include "video/H264Decoder.h"
 #include "video/H264Encoder.h"
-#include "test_support.h"
+#include "loopback.h"
 #include "video_test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "loopback.h"
 #include "video/H264Decoder.h"
 #include "video/c_video_picture_path.h"
 #include "video/display_geometry.h"

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "loopback.h"
 #include "video_test_support.h"
 
 #include "tools/socket/SocketChannel.h"

@@ -1,4 +1,4 @@
-#include "media_test_support.h"
+#include "media_support.h"
 
 #include <QFile>
 

@@ -1,11 +1,6 @@
-#include "test_support.h"
+#include "loopback.h"
 
-#include "logging/CLogerManager.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -123,40 +118,6 @@ bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds tim
         std::this_thread::sleep_for(2ms);
     }
     return true;
-}
-
-namespace {
-
-// Sends the process log into a temporary folder for the whole run.
-struct log_environment : ::testing::Environment {
-    void SetUp() override
-    {
-        auto *manager = dynamic_cast<CLogerManager *>(ILogManager::getInstance());
-        ASSERT_TRUE(dir.isValid() && manager);
-        LoggerConfig config = CLogerManager::mainLoggerDefaults();
-        config.path = (dir.path() + "/log/").toStdString();
-        config.display = false;
-        config.level = LOG_LEVEL_TRACE;
-        manager->setLogger(ILogManager::kMainLogger, "Main", config);
-        ASSERT_TRUE(manager->start());
-    }
-    QTemporaryDir dir;
-};
-
-auto *const g_logEnvironment = static_cast<log_environment *>(
-    ::testing::AddGlobalTestEnvironment(new log_environment));
-
-} // namespace
-
-int log_lines_with(const std::string &text)
-{
-    int count = 0;
-    const QDir dir(g_logEnvironment->dir.path() + "/log/");
-    for (const QString &name : dir.entryList(QDir::Files))
-        if (QFile file(dir.filePath(name)); file.open(QIODevice::ReadOnly))
-            for (const QByteArray &line : file.readAll().split('\n'))
-                count += line.contains(text.c_str()) ? 1 : 0;
-    return count;
 }
 
 } // namespace socket_test

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "log_capture.h"
 #include "protocol/c_abs_net_handler.h"
+#include "tools/disk/rw_disk/unique_fd.h"
 
 #include <chrono>
 #include <cstdint>
@@ -19,25 +21,7 @@ namespace socket_test {
 using bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-// An owned descriptor.
-class unique_fd {
-public:
-    unique_fd() = default;
-    explicit unique_fd(int fd) : m_fd(fd) {}
-    ~unique_fd() { reset(); }
-    unique_fd(unique_fd &&other) noexcept : m_fd(other.release()) {}
-    unique_fd &operator=(unique_fd &&other) noexcept { reset(other.release()); return *this; }
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-    void reset(int fd = -1)
-    {
-        if (const int old = std::exchange(m_fd, fd); old >= 0)
-            ::close(old);
-    }
-
-private:
-    int m_fd = -1;
-};
+using ::unique_fd;
 
 // A TCP listener on 127.0.0.1 with a port the system picks.
 class loopback_listener {
@@ -83,8 +67,6 @@ inline bytes video_body(std::uint8_t last, const bytes &data) { return video_bod
 // Polls pred every few milliseconds until it holds or timeout passes.
 bool eventually(const std::function<bool()> &pred, std::chrono::milliseconds timeout = 3000ms);
 
-// Lines of the process log (written to a temporary folder for the whole test run) that
-// contain text.
-int log_lines_with(const std::string &text);
+using ::log_lines_with;
 
 } // namespace socket_test

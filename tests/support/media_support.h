@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../socket/test_support.h"
+#include "loopback.h"
 
 #include <QString>
 #include <QTemporaryDir>

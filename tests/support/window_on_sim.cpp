@@ -1,4 +1,4 @@
-#include "window_test_support.h"
+#include "window_on_sim.h"
 
 #include "h264video.h"
 #include "launch/LaunchParams.h"
