@@ -30,7 +30,7 @@ e2e: build
 # modules under ThreadSanitizer. The whole-window tests and the real program against the
 # simulator are left out of the latter: their queued Qt events synchronise inside Qt, which is
 # not built for the thread sanitizer.
-TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim|PicturePath|HandlerLifetime|ManagerFixture|Lines/Flood
+TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim|PicturePath|HandlerLifetime|ManagerFixture
 TSAN_SKIP ?= WindowOnSim|ChannelFault|FailingDevice|MediaFault|HostileDevice|ProgramOnSim
 test-sanitize: deps
 	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,14 +1,11 @@
 #include "child_process.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <memory>
 
 namespace {
 
@@ -17,22 +14,10 @@ constexpr int kStartMs = 20000;
 constexpr int kExitMs = 10000;
 
 // Key digits no other part of a launch text or a log line contains.
-const std::string kEncodeDigits = "8A1F33C07D5E9B26";
-const std::string kDecodeDigits = "4C0DE5F1A9376B82";
-
-// A loopback port with nothing listening on it.
-int closed_port()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+const std::string kKeyDigits = "8A1F33C07D5E9B26";
+// Ports nothing listens on: the viewer starts, and reports it cannot reach the device.
+const std::string kUnreachable = "{ip:127.0.0.1,portKM:1,portV:1,portMedia:1,userID:7,desEncode:" +
+                                 kKeyDigits + ",desDecode:" + kKeyDigits;
 
 bool has(const std::string &text, const std::string &piece)
 {
@@ -45,169 +30,100 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(scratch.isValid());
         folder = QFileInfo(dir.path()).canonicalFilePath();
         ASSERT_TRUE(copy_program("tessaract", folder));
     }
 
     bool start(const std::string &launchText)
     {
-        ChildProcess::Options options;
-        options.program = (folder + "/tessaract").toStdString();
-        options.args = {launchText};
-        options.env = {{"QT_QPA_PLATFORM", "offscreen"},
-                       {"XDG_STATE_HOME", (folder + "/state").toStdString()}};
-        options.outputFile = output().toStdString();
-        return viewer.start(options);
+        viewer = std::make_unique<ChildProcess>();
+        return viewer->start({(folder + "/tessaract").toStdString(), {launchText},
+                             {{"QT_QPA_PLATFORM", "offscreen"},
+                              {"XDG_STATE_HOME", (folder + "/state").toStdString()}},
+                             (folder + "/output.txt").toStdString()});
     }
 
-    // The text of this run's main log file, which is named
-    // "<program>_<yyyyMMddhhmm>_<pid %06d>_<index %03d>.log".
-    std::string log(const QString &logDir = {}) const
+    // The text of every log file beside the program, once it holds `piece` (or after the bound).
+    std::string log(const std::string &piece = {}) const
     {
-        const QDir logs(logDir.isEmpty() ? folder + "/log" : logDir);
-        const QString pid = QStringLiteral("%1").arg(viewer.pid(), 6, 10, QLatin1Char('0'));
-        for (const QString &name : logs.entryList({"tessaract_*_" + pid + "_000.log"}, QDir::Files))
-            return read_file_text(logs.filePath(name));
-        return {};
+        std::string all;
+        wait_until([&] {
+            all.clear();
+            for (const QString &name : QDir(folder + "/log").entryList(QDir::Files))
+                all += read_file_text(folder + "/log/" + name);
+            return has(all, piece);
+        }, kStartMs);
+        return all;
     }
 
-    bool waitForLog(const std::string &piece, const QString &logDir = {})
+    bool wait_log(const std::string &piece) const { return has(log(piece), piece); }
+
+    // The status of a program that ended itself, or -1.
+    int exit_status(int timeoutMs = kExitMs)
     {
-        return wait_until([&] { return has(log(logDir), piece); }, kStartMs);
+        const auto status = viewer->waitExit(timeoutMs);
+        return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
     }
-
-    std::string viewerText() const
-    {
-        return "{ip:127.0.0.1,portKM:" + std::to_string(closed_port()) +
-               ",portV:" + std::to_string(closed_port()) + ",portMedia:" +
-               std::to_string(closed_port()) + ",priv:1,dogID:0,mouseMode:0,userNM:tester,"
-               "userID:7,desEncode:" + kEncodeDigits + ",desDecode:" + kDecodeDigits + "}";
-    }
-
-    // Standard output and error of the run; kept outside the program folder, which one
-    // test makes read-only.
-    QString output() const { return scratch.filePath("output.txt"); }
 
     QTemporaryDir dir;
-    QTemporaryDir scratch;
     QString folder;
-    ChildProcess viewer;
+    std::unique_ptr<ChildProcess> viewer;
 };
 
 } // namespace
 
 TEST_F(Viewer, StartsWithLogBesideItKeysHiddenAndLeavesACrashReportThere)
 {
-    ASSERT_TRUE(start(viewerText()));
-    ASSERT_TRUE(waitForLog("qt start,para.userID=7 ( main.cpp ) : "))
-        << read_file_text(output());
-    const std::string text = log();
-    EXPECT_TRUE(has(text, "LOG_INFO  system key info path:" + folder.toStdString() + "/key.xml"));
-    // The style sheet comes from the GUI library's resources.
-    EXPECT_TRUE(QRegularExpression("style sheet of [1-9][0-9]* characters")
-                    .match(QString::fromStdString(text))
-                    .hasMatch());
-    EXPECT_FALSE(has(text, kEncodeDigits));
-    EXPECT_FALSE(has(text, kDecodeDigits));
-
-    const std::string commandLine = viewer.commandLine();
-    EXPECT_TRUE(has(commandLine, "tessaract")) << commandLine;
-    EXPECT_FALSE(has(commandLine, kEncodeDigits)) << commandLine;
-    EXPECT_FALSE(has(commandLine, kDecodeDigits)) << commandLine;
-    EXPECT_FALSE(has(commandLine, "userNM")) << commandLine;
+    ASSERT_TRUE(start(kUnreachable + "}"));
+    ASSERT_TRUE(wait_log("qt start,para.userID=7")) << read_file_text(folder + "/output.txt");
+    EXPECT_TRUE(wait_log("system key info path:" + folder.toStdString() + "/key.xml"));
 
     // A fatal fault leaves its report beside the program.
-    viewer.signal(SIGSEGV);
-    const auto status = viewer.waitExit(kExitMs);
+    viewer->signal(SIGSEGV);
+    const auto status = viewer->waitExit(kExitMs);
     ASSERT_TRUE(status.has_value());
-    ASSERT_TRUE(WIFSIGNALED(*status));
-    EXPECT_EQ(WTERMSIG(*status), SIGSEGV);
-
-    const std::string report = read_file_text(folder + "/crash.dat");
-    EXPECT_TRUE(has(report, "signal: 11 SIGSEGV\ncode: 0 SI_USER\nsender pid: " +
-                                std::to_string(::getpid()) + " "))
-        << report.substr(0, 400);
-    EXPECT_TRUE(has(report, "executable: " + folder.toStdString() + "/tessaract\n"));
-    const std::size_t trace = report.find("\nbacktrace:\n");
-    ASSERT_NE(trace, std::string::npos);
-    EXPECT_TRUE(has(report.substr(trace, report.find("\nmaps:\n") - trace), "tessaract(main+"));
-    EXPECT_TRUE(has(read_file_text(output()), "Fatal Error: signal SIGSEGV"));
-}
-
-TEST_F(Viewer, SerialBridgeModeHandsTheDecodedTextToTheBridgeAndEnds)
-{
-    // A stand-in bridge that records its argument count and standard input (renamed into
-    // place when complete): the text, keys and all, never rides on its command line.
-    const QString stub = folder + "/serbridge";
-    {
-        QFile script(stub);
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\n"
-                     "d=$(dirname \"$0\")\n"
-                     "{ printf '%s:' \"$#\"; cat; } > \"$d/arg.tmp\" && mv \"$d/arg.tmp\" \"$d/arg.txt\"\n");
-    }
-    ASSERT_TRUE(QFile::setPermissions(stub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-
-    ASSERT_TRUE(start(R"({"ip":"10.1.2.3","portCOM"%3A"4001"%2C"desEncode":")" + kEncodeDigits +
-                      R"(",userNM:a%20b} tail)"));
-    const auto status = viewer.waitExit(kStartMs);
-    ASSERT_TRUE(status.has_value());
-    ASSERT_TRUE(WIFEXITED(*status));
-    EXPECT_EQ(WEXITSTATUS(*status), 0);
-
-    ASSERT_TRUE(wait_until([&] { return QFile::exists(folder + "/arg.txt"); }, kExitMs));
-    EXPECT_EQ(read_file_text(folder + "/arg.txt"),
-              "0:{ip:10.1.2.3,portCOM:4001,desEncode:" + kEncodeDigits + ",userNM:a b} tail");
-    EXPECT_FALSE(has(log(), kEncodeDigits));
-    EXPECT_FALSE(has(log(), "qt start"));
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGSEGV);
+    EXPECT_TRUE(has(read_file_text(folder + "/crash.dat"),
+                    "executable: " + folder.toStdString() + "/tessaract\n"));
+    EXPECT_TRUE(has(read_file_text(folder + "/output.txt"), "Fatal Error: signal SIGSEGV"));
+    EXPECT_FALSE(has(log(), kKeyDigits));
 }
 
 TEST_F(Viewer, UnusableKeyStopsTheStartWithANonZeroStatus)
 {
-    std::string text = viewerText();
-    text.replace(text.find(kDecodeDigits) + 7, 1, "x");
-    ASSERT_TRUE(start(text));
-    ASSERT_TRUE(waitForLog("LOG_ERROR launch text refused: desDecode: the key is missing or is not "
-                           "16 hexadecimal digits")) << read_file_text(output());
+    ASSERT_TRUE(start(kUnreachable + "x}"));
+    ASSERT_TRUE(wait_log("launch text refused: desDecode: the key is missing or is not 16 "
+                         "hexadecimal digits")) << read_file_text(folder + "/output.txt");
     // The box waits for its answer; closing the session ends it too.
-    viewer.signal(SIGTERM);
-    const auto status = viewer.waitExit(kExitMs);
-    ASSERT_TRUE(status.has_value());
-    ASSERT_TRUE(WIFEXITED(*status));
-    EXPECT_EQ(WEXITSTATUS(*status), 1);
+    viewer->signal(SIGTERM);
+    EXPECT_EQ(exit_status(), 1);
     EXPECT_FALSE(has(log(), "system key info path:"));
 }
 
-TEST_F(Viewer, FailedBridgeStartIsLoggedWithoutTheLaunchText)
+// The decoded text, keys and all, goes to the bridge on its standard input, never on its
+// command line; a bridge that cannot start is logged without the text.
+TEST_F(Viewer, SerialBridgeModeHandsTheDecodedTextToTheBridgeAndEnds)
 {
-    ASSERT_TRUE(start("{ip:10.1.2.3,portCOM:4001,desEncode:" + kEncodeDigits + "}"));
-    ASSERT_TRUE(waitForLog("start serbridge.exe failed.")) << read_file_text(output());
-    const std::string text = log();
-    EXPECT_TRUE(has(text, "LOG_ERROR start serbridge.exe failed." + folder.toStdString() +
-                              "/serbridge Param: (launch text withheld)"));
-    EXPECT_FALSE(has(text, kEncodeDigits));
-    EXPECT_FALSE(has(text, "portCOM"));
-    // The modal "critical" box now waits for an answer nobody gives.
-    viewer.signal(SIGTERM);
-    EXPECT_TRUE(viewer.waitExit(kExitMs).has_value());
-}
+    const std::string text = R"({"ip":"10.1.2.3","portCOM"%3A"4001"%2C"desEncode":")" + kKeyDigits +
+                             R"(",userNM:a%20b} tail)";
+    ASSERT_TRUE(start(text));
+    ASSERT_TRUE(wait_log("start serbridge.exe failed." + folder.toStdString() +
+                         "/serbridge Param: (launch text withheld)"));
+    viewer->signal(SIGTERM); // the "critical" box waits for an answer nobody gives
+    EXPECT_TRUE(viewer->waitExit(kExitMs).has_value());
+    EXPECT_FALSE(has(log(), kKeyDigits));
 
-TEST_F(Viewer, ReadOnlyProgramFolderSendsLogAndReportToTheStateFolder)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root";
-    const QString state = folder + "/state/tessaract";
-    ASSERT_TRUE(QDir().mkpath(folder + "/state"));
-    ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-    ASSERT_TRUE(start(viewerText()));
-    const bool logged = waitForLog("qt start,para.userID=7", state + "/log");
-    viewer.signal(SIGSEGV);
-    const auto status = viewer.waitExit(kExitMs);
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_TRUE(logged);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_TRUE(WIFSIGNALED(*status));
-    EXPECT_TRUE(has(read_file_text(state + "/crash.dat"), "signal: 11 SIGSEGV"));
-    EXPECT_FALSE(QFile::exists(folder + "/log"));
+    // A stand-in bridge that records its argument count and standard input (renamed into
+    // place when complete).
+    QFile script(folder + "/serbridge");
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\n{ printf '%s:' \"$#\"; cat; } > \"$0.tmp\" && mv \"$0.tmp\" \"$0.txt\"\n");
+    script.close();
+    ASSERT_TRUE(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    ASSERT_TRUE(start(text));
+    EXPECT_EQ(exit_status(kStartMs), 0);
+    ASSERT_TRUE(wait_until([&] { return QFile::exists(folder + "/serbridge.txt"); }, kExitMs));
+    EXPECT_EQ(read_file_text(folder + "/serbridge.txt"),
+              "0:{ip:10.1.2.3,portCOM:4001,desEncode:" + kKeyDigits + ",userNM:a b} tail");
+    EXPECT_FALSE(has(log(), "qt start"));
 }

@@ -1,7 +1,7 @@
 #include "km_peer.h"
 
-#include "encrypt/frame_cipher.h"
 #include "protocol/frame.h"
+#include "protocol/km_frame.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,7 +9,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
+namespace {
+
+bool readable(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, km_peer::kWaitMs) == 1;
+}
+
+} // namespace
 
 km_peer::km_peer(const key_type &inboundKey, const key_type &outboundKey)
     : m_inboundKey(inboundKey), m_outboundKey(outboundKey)
@@ -19,26 +27,20 @@ km_peer::km_peer(const key_type &inboundKey, const key_type &outboundKey)
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof addr;
-    if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        ::listen(m_listen, 4) != 0 ||
-        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&addr), &length) != 0)
-        return;
-    m_port = ntohs(addr.sin_port);
+    if (::bind(m_listen, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 && ::listen(m_listen, 4) == 0 &&
+        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&addr), &length) == 0)
+        m_port = ntohs(addr.sin_port);
 }
 
 km_peer::~km_peer()
 {
     close_client();
-    if (m_listen >= 0)
-        ::close(m_listen);
+    ::close(m_listen);
 }
 
 bool km_peer::accept_client()
 {
-    pollfd p{m_listen, POLLIN, 0};
-    if (::poll(&p, 1, kWaitMs) != 1)
-        return false;
-    m_client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+    m_client = readable(m_listen) ? ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC) : -1;
     return m_client >= 0;
 }
 
@@ -49,31 +51,22 @@ void km_peer::close_client()
     m_client = -1;
 }
 
-std::vector<std::uint8_t> km_peer::frame_of(const std::vector<std::uint8_t> &body, bool cipher,
-                                            bool badChecksum) const
+km_peer::bytes km_peer::frame_of(const bytes &body, bool cipher, bool badChecksum) const
 {
-    std::vector<std::uint8_t> wire(body.size() + 8);
-    std::uint32_t wireLength = static_cast<std::uint32_t>(body.size());
-    std::copy(body.begin(), body.end(), wire.begin());
+    bytes frame(kFrameHeaderSize + body.size());
+    std::uint32_t length = 0;
     if (cipher)
-        des_encrypt_padded_b(m_inboundKey.data(), wire.data(), wire.data(), wireLength);
-    wire.resize(wireLength);
-
-    std::vector<std::uint8_t> frame(kFrameHeaderSize);
-    frame[0] = kFrameMagic;
-    frame[1] = kFrameVersion;
-    frame[2] = static_cast<std::uint8_t>(sum8(wire.data(), wire.size()) + (badChecksum ? 1 : 0));
-    write_be32(&frame[3], static_cast<std::uint32_t>(body.size()));
-    write_be32(&frame[7], wireLength);
-    frame.insert(frame.end(), wire.begin(), wire.end());
+        build_km_frame(m_inboundKey.data(), body[0], body.data() + 1, static_cast<std::uint32_t>(body.size() - 1), frame);
+    else
+        build_frame({{static_cast<std::uint32_t>(body.size()), body.data()}}, frame.data(), length);
+    frame[2] = static_cast<std::uint8_t>(frame[2] + (badChecksum ? 1 : 0));
     return frame;
 }
 
-bool km_peer::send_raw(const std::vector<std::uint8_t> &bytes)
+bool km_peer::send_raw(const bytes &wire)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(m_client, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    for (std::size_t done = 0; done < wire.size();) {
+        const ssize_t n = ::send(m_client, wire.data() + done, wire.size() - done, MSG_NOSIGNAL);
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);
@@ -83,12 +76,8 @@ bool km_peer::send_raw(const std::vector<std::uint8_t> &bytes)
 
 bool km_peer::read_exact(std::uint8_t *out, std::size_t length)
 {
-    std::size_t done = 0;
-    while (done < length) {
-        pollfd p{m_client, POLLIN, 0};
-        if (::poll(&p, 1, kWaitMs) != 1)
-            return false;
-        const ssize_t n = ::recv(m_client, out + done, length - done, 0);
+    for (std::size_t done = 0; done < length;) {
+        const ssize_t n = readable(m_client) ? ::recv(m_client, out + done, length - done, 0) : 0;
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);
@@ -96,62 +85,23 @@ bool km_peer::read_exact(std::uint8_t *out, std::size_t length)
     return true;
 }
 
-bool km_peer::read_frame(std::vector<std::uint8_t> &body, std::size_t *wireSize)
+bool km_peer::read_frame(bytes &body)
 {
     std::uint8_t header[kFrameHeaderSize];
-    std::size_t skipped = 0;
     do {
         if (!read_exact(header, 1))
             return false;
-        ++skipped;
     } while (header[0] != kFrameMagic);
     if (!read_exact(header + 1, kFrameHeaderSize - 1))
         return false;
     const frame_header h = parse_frame_header(header);
-    std::vector<std::uint8_t> wire(h.wireLength);
-    if (h.wireLength > 4096 || !read_exact(wire.data(), wire.size()))
+    if (h.wireLength > 4096)
         return false;
-    if (sum8(wire.data(), wire.size()) != h.checksum)
+    body.assign(h.wireLength, 0);
+    std::uint32_t length = h.wireLength;
+    if (!read_exact(body.data(), body.size()) || sum8(body.data(), body.size()) != h.checksum ||
+        (h.ciphered() && !decipher_frame_body(m_outboundKey.data(), h, body.data(), length)))
         return false;
-    if (h.ciphered()) {
-        std::uint32_t length = h.wireLength;
-        if (!des_decrypt_unpadded_b(m_outboundKey.data(), wire.data(), wire.data(), length))
-            return false;
-        wire.resize(h.plainLength <= h.wireLength ? h.plainLength : length);
-    }
-    body = std::move(wire);
-    if (wireSize != nullptr)
-        *wireSize = kFrameHeaderSize + h.wireLength + (skipped - 1);
+    body.resize(length);
     return true;
-}
-
-bool test_syncer::wait_for_answer(int)
-{
-    const bool answered = c_net_syncer::wait_for_answer(answerWaitMs.load());
-    if (answered)
-        answersSeen.fetch_add(1);
-    return answered;
-}
-
-std::vector<std::vector<std::uint8_t>> drain(test_syncer &syncer, km_peer &peer)
-{
-    std::vector<std::vector<std::uint8_t>> bodies;
-    while (syncer.send_next()) {
-        std::vector<std::uint8_t> body;
-        if (!peer.read_frame(body))
-            break;
-        bodies.push_back(std::move(body));
-    }
-    return bodies;
-}
-
-std::string hex(const std::vector<std::uint8_t> &bytes)
-{
-    std::string out;
-    char piece[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(piece, sizeof piece, out.empty() ? "%02X" : " %02X", b);
-        out += piece;
-    }
-    return out;
 }

@@ -1,40 +1,31 @@
 #pragma once
 
-#include <QString>
+#include "km_peer.h"
+#include "log_capture.h"
+#include "protocol/c_net_syncer.h"
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // Shared by the keyboard/mouse tests. A QApplication (offscreen unless the environment
-// names another platform) exists for the whole test program; see km_test_support.cpp.
+// names another platform) exists for the whole test program.
 
-// The folder where the build puts the programs (ledsync): from the test environment, else
-// beside the tests' folder.
-QString test_program_dir();
+using bytes = km_peer::bytes;
+using key_type = km_peer::key_type;
+using strings = std::vector<std::string>;
 
-// Reads the main logger's lines from the moment it is created: points the process's log
-// manager at a temporary folder, writing lines of `level` and above.
-class log_capture {
+// A syncer for tests: answer waits end at once (or after a set time).
+class test_syncer : public c_net_syncer {
 public:
-    explicit log_capture(int level = 0);
-    ~log_capture();
-    // Every line written so far (all files joined).
-    std::string text() const;
-    bool contains(const std::string &piece) const { return text().find(piece) != std::string::npos; }
+    std::atomic<int> answerWaitMs{0};
+    std::atomic<int> answersSeen{0};
 
-private:
-    struct impl;
-    impl *m_impl;
+protected:
+    bool wait_for_answer(int) override;
 };
 
-// An Xvfb server on a display number of its own choosing, for as long as the object lives.
-class xvfb_server {
-public:
-    xvfb_server();
-    ~xvfb_server();
-    // ":N", or empty when Xvfb could not be started.
-    const std::string &display() const { return m_display; }
-
-private:
-    int m_pid = -1;
-    std::string m_display;
-};
+std::string hex(const bytes &body);
+// Sends every queued frame to `peer` and returns their plain bodies in hex, in order.
+std::vector<std::string> drain(test_syncer &syncer, km_peer &peer);

@@ -3,39 +3,18 @@
 #include "km_test_support.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <string>
-#include <vector>
-
-namespace {
-
-// Restores PATH after a test changed it.
-struct path_guard {
-    std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ~path_guard() { ::setenv("PATH", saved.c_str(), 1); }
-};
-
-QStringList lines_of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-}
-
-} // namespace
 
 namespace {
 
 // An injected clock, a recording start and a scheduler whose one pending call runs when
 // the test moves the clock past it.
-struct LedFixture : ::testing::Test {
+struct LedSync : ::testing::Test {
     void SetUp() override
     {
         led.set_scheduler([this](std::int64_t delayMs) {
@@ -56,14 +35,6 @@ struct LedFixture : ::testing::Test {
         EXPECT_EQ(led.handle_led_report(body, 2), 0);
         advance(thenMs);
     }
-    // The LEDs as the programs last set them, "1 0 1" for LED 1, 2 and 3.
-    QString state() const
-    {
-        QStringList last{"?", "?", "?"};
-        for (const QString &s : starts)
-            last[s.section(' ', 1, 1).toInt() - 1] = s.section(' ', 2, 2);
-        return last.join(' ');
-    }
 
     std::int64_t now = 1'000'000;
     std::int64_t due = -1;
@@ -76,35 +47,33 @@ struct LedFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(LedFixture, AReportStartsOneProgramPerLedInOrderOffTheReportingThread)
+TEST_F(LedSync, ReportsStartOneProgramPerChangedLedOffTheReportingThreadAtAFewPerSecond)
 {
-    const std::uint8_t body[] = {4, 0x02, 0};
+    const std::uint8_t body[] = {4, 0xFA, 0}; // higher bits ignored: LED 2 on
     EXPECT_EQ(led.handle_led_report(body, 3), 3);
     EXPECT_EQ(led.handle_led_report(body, 1), 3);
     EXPECT_EQ(led.handle_led_report(body, 2), 0);
     EXPECT_TRUE(starts.empty()) << "nothing is started where the report arrives";
     advance(0);
     EXPECT_EQ(starts, (QStringList{"ledsync 1 0", "ledsync 2 1", "ledsync 3 0"}));
-}
-
-TEST_F(LedFixture, OnlyChangesStartProgramsAtAFewPerSecondAndTheLastStateWins)
-{
     for (int i = 0; i < 1000; ++i)
-        report(0xFA, 1); // higher bits ignored: LED 2 on
+        report(0xFA, 1);
     EXPECT_EQ(starts.size(), 3) << "identical reports start nothing more";
     for (int i = 1; i <= 100; ++i)
         report(i % 8, 5);
     advance(1000);
     // 500 ms of flicker, applied at most every 250 ms: a few starts, ending on state 4.
     EXPECT_LE(starts.size(), 9);
-    EXPECT_EQ(state(), "0 0 1");
+    QStringList last{"?", "?", "?"};
+    for (const QString &start : starts)
+        last[start.section(' ', 1, 1).toInt() - 1] = start.section(' ', 2, 2);
+    EXPECT_EQ(last, (QStringList{"0", "0", "1"}));
 }
 
-TEST_F(LedFixture, ALocalLockKeyHoldsReportsOffForThreeSeconds)
+TEST_F(LedSync, ALocalLockKeyHoldsReportsOffForThreeSeconds)
 {
     EXPECT_FALSE(led.held_off()) << "unset counts as earlier than any time";
-    const std::uint8_t body[] = {4, 0x01};
-    led.handle_led_report(body, 2); // waiting to be applied when the key comes: dropped
+    led.apply_led_bits(0x01); // waiting to be applied when the key comes: dropped
     led.hold_off();
     report(0x01, 2000);
     report(0x01, 1000);
@@ -114,37 +83,29 @@ TEST_F(LedFixture, ALocalLockKeyHoldsReportsOffForThreeSeconds)
     EXPECT_EQ(starts.size(), 3) << "after the key the local LEDs are unknown: all three";
 }
 
-TEST(LedSync, TheProgramIsFoundByBareNameInTheProgramFolderFirst)
+// The real start, by bare name: the program folder comes first on PATH (once), before a
+// program of the same name further down that records nothing.
+TEST(LedSyncProgram, IsFoundInTheProgramFolderBeforeTheRestOfPath)
 {
-    path_guard guard;
+    const std::string saved = std::getenv("PATH");
     QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString record = folder.filePath("args.txt");
-    const QString script = folder.filePath("ledsync");
-    {
-        QFile file(script);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("#!/bin/sh\necho \"$1 $2\" >> '%1'\n").arg(record).toUtf8());
-    }
-    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    // A decoy of the same name further down PATH must not be the one started.
     QTemporaryDir decoy;
-    ASSERT_TRUE(decoy.isValid());
-    QFile::copy(script, decoy.filePath("ledsync"));
-    ::setenv("PATH", (decoy.path().toStdString() + ":" + guard.saved).c_str(), 1);
-
+    for (const QTemporaryDir *dir : {&folder, &decoy}) {
+        QFile file(dir->filePath("ledsync"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(dir == &folder ? "#!/bin/sh\necho \"$1 $2\" >> \"$(dirname \"$0\")/args\"\n" : "#!/bin/sh\n");
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    ::setenv("PATH", (decoy.path().toStdString() + ":" + saved).c_str(), 1);
     const std::string path = put_program_dir_first_on_path(folder.path().toStdString());
-    EXPECT_EQ(path.rfind(folder.path().toStdString() + ":" + decoy.path().toStdString(), 0), 0u);
-    EXPECT_EQ(put_program_dir_first_on_path(folder.path().toStdString()), path)
-        << "not added twice";
-
-    c_led_sync led;
+    EXPECT_EQ(put_program_dir_first_on_path(folder.path().toStdString()), path);
     const std::uint8_t report[] = {4, 0x02};
-    EXPECT_EQ(led.handle_led_report(report, 2), 0);
-    // Three detached processes append in whatever order they run.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lines_of(record).size() >= 3; }, 10000));
-    QStringList got = lines_of(record);
-    got.sort();
-    EXPECT_EQ(got, (QStringList{"1 0", "2 1", "3 0"}));
+    EXPECT_EQ(c_led_sync().handle_led_report(report, 2), 0);
+    QFile args(folder.filePath("args"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return args.size() >= 12; }, 10000)); // "N S\n" three times
+    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = args.readAll().split('\n');
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (QList<QByteArray>{"", "1 0", "2 1", "3 0"}));
+    ::setenv("PATH", saved.c_str(), 1);
 }

@@ -55,37 +55,6 @@ struct ManagerFixture : ::testing::Test {
 
 } // namespace
 
-TEST(LogStream, AppendsPiecesAndCutsAtTheBufferEnd)
-{
-    LogStream s;
-    s << "id=" << -5 << ',' << 7u << ',' << static_cast<unsigned char>(200) << ' ' << QString("ü");
-    s << std::string(3000, 'x') << "tail";
-    const std::string head = "id=-5,7,200 ü";
-    EXPECT_EQ(s.c_str(), head + std::string(LogStream::kCapacity - 1 - head.size(), 'x'));
-}
-
-TEST(LogLine, LongTextIsCutTo2047BytesEndingInCrLf)
-{
-    const std::string line = CLogerManager::formatLine({}, LOG_LEVEL_DEBUG, std::string(5000, 'a').c_str());
-    EXPECT_EQ(line.size(), 2047u);
-    EXPECT_EQ(line.substr(2045), "\r\n");
-}
-
-// Every line goes to the file; standard output carries warnings and above only.
-TEST_F(ManagerFixture, WritesNamedUserOnlyFileAndWarningsOnStandardOutput)
-{
-    start([](LoggerConfig &c) { c.display = true; });
-    EXPECT_FALSE(manager.canLog(0, LOG_LEVEL_TRACE));
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(manager.pushLine(0, LOG_LEVEL_INFO, "qt start,para.userID=7 ( main.cpp ) : 12"));
-    manager.pushLine(0, LOG_LEVEL_WARN, "trouble");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), CLogerManager::formatLine(now, LOG_LEVEL_WARN, "trouble"));
-
-    EXPECT_EQ(count(" 10:30:00.000 LOG_INFO  qt start,para.userID=7 ( main.cpp ) : 12 \r\n"), 1);
-    EXPECT_EQ(QFile(dir.path() + "/tess_202612061030_000042_000.log").permissions(),
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-}
-
 // Size and day rotation open new files in the month's folder; a new file first makes room
 // for itself in the folder's budget by removing the least recently written files of this
 // logger, and only of this logger.
@@ -115,32 +84,29 @@ TEST_F(ManagerFixture, RotationOpensNewFilesWithinTheFolderBudget)
 
 // A flood from four threads: identical lines are folded, lines of one call site that vary
 // are held to its budget; either way a summary follows once the flood has been quiet.
-struct flood { bool varying; int lines; const char *summary; };
-void PrintTo(const flood &f, std::ostream *os) { *os << (f.varying ? "varying" : "identical"); }
-struct Flood : ManagerFixture, ::testing::WithParamInterface<flood> {};
-
-TEST_P(Flood, IsHeldToAHandfulOfLinesAndOneSummary)
+TEST_F(ManagerFixture, AFloodIsHeldToAHandfulOfLinesAndOneSummary)
 {
     start();
-    std::vector<std::jthread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([this, t, varying = GetParam().varying] {
-            for (int i = 0; i < 25000; ++i)
-                manager.pushLine(0, LOG_LEVEL_ERROR,
-                                 ("length=" + std::to_string(varying ? t * 25000 + i : 0) + " ( b.cpp ) : 7").c_str());
-        });
-    threads.clear(); // joins them
-    EXPECT_EQ(count("length="), GetParam().lines);
-    manager.writeDueSummaries();
-    EXPECT_EQ(count(GetParam().summary), 0);
-    now = now.load() + seconds(1);
-    manager.writeDueSummaries();
-    EXPECT_EQ(count(GetParam().summary), 1);
+    const struct { bool varying; const char *site; int lines; const char *summary; } floods[] = {
+        {false, " ( a.cpp ) : 7", 3, "LOG_ERROR ... repeated 99997 times \r\n"},
+        {true, " ( b.cpp ) : 7", 100, "LOG_ERROR ... 99900 lines suppressed ( b.cpp ) : 7 \r\n"}};
+    for (const auto &f : floods) {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < 25000; ++i)
+                    manager.pushLine(0, LOG_LEVEL_ERROR,
+                                     ("length=" + std::to_string(f.varying ? t * 25000 + i : 0) + f.site).c_str());
+            });
+        threads.clear(); // joins them
+        EXPECT_EQ(count(f.site), f.lines);
+        manager.writeDueSummaries();
+        EXPECT_EQ(count(f.summary), 0);
+        now = now.load() + seconds(1);
+        manager.writeDueSummaries();
+        EXPECT_EQ(count(f.summary), 1);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Lines, Flood,
-                         ::testing::Values(flood{false, 3, "LOG_ERROR ... repeated 99997 times \r\n"},
-                                           flood{true, 100, "LOG_ERROR ... 99900 lines suppressed ( b.cpp ) : 7 \r\n"}));
 
 // Tests and the launcher re-point a running logger while other threads log and read its
 // settings; a reader must see one whole setting, never one being replaced (TSan checks).

@@ -1,4 +1,4 @@
-#include "media_test_support.h"
+#include "media_support.h"
 
 #include "media/c_u_media_session.h"
 #include "media/u_packets.h"
@@ -6,7 +6,6 @@
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +17,18 @@ using socket_test::log_lines_with;
 
 namespace {
 
+// A device message: type, mode, start (BE32), count or index (BE16), data.
+bytes message(std::uint8_t type, std::uint8_t mode, std::uint32_t start, std::uint16_t n, const bytes &data = {})
+{
+    bytes body{type, mode, 0, 0, 0, 0, 0, 0};
+    write_be32(body.data() + 2, start);
+    write_be16(body.data() + 6, n);
+    body.insert(body.end(), data.begin(), data.end());
+    return body;
+}
+bytes instruction(std::uint8_t mode, std::uint32_t start, std::uint16_t count) { return message(0x08, mode, start, count); }
+bytes write_data(std::uint32_t start, std::uint16_t index, const bytes &data) { return message(0x0A, 0x01, start, index, data); }
+
 // A session without a channel: HandleMsg is called as the receive thread would, and the
 // queue shows exactly what it would send.
 struct MediaHandler : ::testing::Test {
@@ -28,32 +39,16 @@ struct MediaHandler : ::testing::Test {
         settings.now = [this] { return clock.now; };
         session = std::make_unique<c_u_media_session>(settings);
     }
-
     std::uint8_t handle(const bytes &body)
     {
         return session->HandleMsg(nullptr, body.data(), 0, static_cast<std::uint32_t>(body.size()));
     }
-    static bytes instruction(std::uint8_t mode, std::uint32_t start, std::uint16_t count)
-    {
-        bytes body{0x08, mode, 0, 0, 0, 0, 0, 0};
-        write_be32(body.data() + 2, start);
-        write_be16(body.data() + 6, count);
-        return body;
-    }
-    static bytes write_data(std::uint32_t start, std::uint16_t index, const bytes &data)
-    {
-        bytes body{0x0A, 0x01, 0, 0, 0, 0, 0, 0};
-        write_be32(body.data() + 2, start);
-        write_be16(body.data() + 6, index);
-        body.insert(body.end(), data.begin(), data.end());
-        return body;
-    }
+    // The types of the queued frames (the queue is left as it was).
     std::vector<std::uint8_t> queued_types()
     {
         std::vector<std::uint8_t> types;
-        mt_queue<CQUEUE_MESSAGE> copy = session->queue();
-        while (!copy.isEmpty())
-            types.push_back(u_frame_type(copy.takeFirst()));
+        for (const CQUEUE_MESSAGE &m : queued(session->queue()))
+            types.push_back(u_frame_type(m));
         return types;
     }
 
@@ -64,36 +59,26 @@ struct MediaHandler : ::testing::Test {
 
 } // namespace
 
-TEST_F(MediaHandler, AcknowledgementsAreLoggedAsTheDeviceReportsThem)
+// Each body is answered (result 0) and logged once, a body too short for its type without
+// reading past it.
+TEST_F(MediaHandler, DeviceMessagesAreLoggedWithoutReadingPastThem)
 {
-    const int user = log_lines_with("vm,, recv userID ack,value=9 (");
-    const int mapErr = log_lines_with("err map ack_err (");
-    const int mapOk = log_lines_with("==========mapOrUnmap ack_ok (");
-    EXPECT_EQ(handle({0x32, 9}), 0);
-    EXPECT_EQ(handle({0x07, 1, 3}), 0);
-    EXPECT_EQ(handle({0x07, 1, 0}), 0);
-    EXPECT_EQ(handle({0x55, 1, 2, 3}), 0); // unknown types are answered and ignored
-    EXPECT_EQ(log_lines_with("vm,, recv userID ack,value=9 ("), user + 1);
-    EXPECT_EQ(log_lines_with("err map ack_err ("), mapErr + 1);
-    EXPECT_EQ(log_lines_with("==========mapOrUnmap ack_ok ("), mapOk + 1);
-    EXPECT_TRUE(session->queue().isEmpty());
-}
-
-TEST_F(MediaHandler, ShortBodiesAreLoggedAndAnsweredWithoutReadingPastThem)
-{
-    const int shortLines = log_lines_with("short media message");
-    for (const bytes &body : {bytes{0x32}, bytes{0x07, 1}, bytes{0x08, 2, 0, 0, 0, 0, 0},
-                              bytes{0x09, 1}, bytes{0x0A, 1, 0, 0, 0, 0, 0}}) {
+    const std::pair<bytes, std::string> cases[] = {
+        {{0x32, 9}, "vm,, recv userID ack,value=9 ("}, {{0x07, 1, 3}, "err map ack_err ("},
+        {{0x07, 1, 0}, "==========mapOrUnmap ack_ok ("}, {{0x55, 1, 2, 3}, "media message"}, // ignored
+        {{0x32}, "type=50,length=1 ("}, {{0x07, 1}, "type=7,length=2 ("}, {{0x08, 2, 0, 0, 0, 0, 0}, "type=8,length=7 ("},
+        {{0x09, 1}, "type=9,length=2 ("}, {{0x0A, 1, 0, 0, 0, 0, 0}, "type=10,length=7 ("},
+        {write_data(0, 0, bytes(300, 1)), "type=10,length=308 ("}}; // write data needs 520 bytes
+    for (const auto &[body, line] : cases) {
+        const int before = log_lines_with(line);
         // A copy of exactly the body's size, so a sanitizer sees any read past it.
         const auto exact = std::make_unique<std::uint8_t[]>(body.size());
         std::copy(body.begin(), body.end(), exact.get());
-        EXPECT_EQ(session->HandleMsg(nullptr, exact.get(), 0, static_cast<std::uint32_t>(body.size())), 0)
-            << int(body[0]);
+        EXPECT_EQ(session->HandleMsg(nullptr, exact.get(), 0, std::uint32_t(body.size())), 0) << line;
+        EXPECT_EQ(log_lines_with(line), before + (body[0] == 0x55 ? 0 : 1)) << line;
     }
     EXPECT_EQ(session->HandleMsg(nullptr, nullptr, 0, 0), 0);
-    EXPECT_EQ(handle(write_data(0, 0, bytes(300, 1))), 0); // write data needs 520 bytes
-    EXPECT_EQ(log_lines_with("short media message"), shortLines + 7);
-    EXPECT_EQ(log_lines_with("short media message, type=8,length=7 ("), 1);
+    EXPECT_EQ(log_lines_with("short media message, length=0 ("), 1);
     EXPECT_TRUE(session->queue().isEmpty());
 }
 
@@ -118,7 +103,7 @@ TEST_F(MediaHandler, LongWriteIsRequestedAWindowAtATime)
         session->queue().takeFirst();
     }
     EXPECT_EQ(queued_types(), (std::vector<std::uint8_t>{0x08})); // the next pak_ask
-    EXPECT_EQ(image.file_hash(), image.model_hash());
+    EXPECT_TRUE(image.file_equals_model());
 }
 
 namespace {
@@ -136,14 +121,11 @@ std::ostream &operator<<(std::ostream &out, const hostile_case &c)
 {
     return out << c.name;
 }
-std::string case_name(const ::testing::TestParamInfo<hostile_case> &info)
-{
-    return info.param.name;
-}
 
 constexpr std::uint32_t kDiskSectors = 70000;
-const bytes kRead = MediaHandler::instruction(1, 0, 65535);
-const bytes kWrite = MediaHandler::instruction(2, 0, 65535);
+const bytes kRead = instruction(1, 0, 65535);
+const bytes kWrite = instruction(2, 0, 65535);
+const bytes kNothing = instruction(0, 0, 0);
 
 struct HostileInstructions : MediaHandler, ::testing::WithParamInterface<hostile_case> {};
 
@@ -175,23 +157,16 @@ TEST_P(HostileInstructions, QueueNothingBeyondTheWindowAndLogOnce)
 INSTANTIATE_TEST_SUITE_P(
     MediaHandler, HostileInstructions,
     ::testing::Values(
-        hostile_case{"Unmapped", false, {kRead, kWrite, kRead, MediaHandler::instruction(0, 0, 0)},
-                     0, "media instructions ignored while no disk is mapped (", false},
-        hostile_case{"ReadPastTheEnd", true, {MediaHandler::instruction(1, kDiskSectors - 8, 9)},
-                     0, "media instruction refused (mode 1, start 69992, count 9)", true},
-        hostile_case{"WritePastTheEnd", true, {MediaHandler::instruction(2, 10000, 65535)},
-                     0, "media instruction refused (mode 2, start 10000, count 65535)", true},
-        hostile_case{"WriteOfNothing", true, {MediaHandler::instruction(2, 0, 0)},
-                     0, "media instruction refused (mode 2, start 0, count 0)", true},
-        hostile_case{"WhileAWriteRuns", true, {kWrite, kWrite, kRead, MediaHandler::instruction(0, 0, 0)},
-                     c_u_media_session::kPak10Window, "unsolicited media instruction ignored", false},
-        hostile_case{"WhileAReadRuns", true, {kRead, kWrite, kRead},
-                     0, "unsolicited media instruction ignored", false},
-        hostile_case{"WhileIdle", true, {MediaHandler::instruction(0, 0, 0), kWrite, kRead},
-                     0, "unsolicited media instruction ignored", true}),
-    case_name);
+        hostile_case{"Unmapped", false, {kRead, kWrite, kRead, kNothing}, 0, "media instructions ignored while no disk is mapped (", false},
+        hostile_case{"ReadPastTheEnd", true, {instruction(1, kDiskSectors - 8, 9)}, 0, "media instruction refused (mode 1, start 69992, count 9)", true},
+        hostile_case{"WritePastTheEnd", true, {instruction(2, 10000, 65535)}, 0, "media instruction refused (mode 2, start 10000, count 65535)", true},
+        hostile_case{"WriteOfNothing", true, {instruction(2, 0, 0)}, 0, "media instruction refused (mode 2, start 0, count 0)", true},
+        hostile_case{"WhileAWriteRuns", true, {kWrite, kWrite, kRead, kNothing}, c_u_media_session::kPak10Window, "unsolicited media instruction ignored", false},
+        hostile_case{"WhileAReadRuns", true, {kRead, kWrite, kRead}, 0, "unsolicited media instruction ignored", false},
+        hostile_case{"WhileIdle", true, {kNothing, kWrite, kRead}, 0, "unsolicited media instruction ignored", true}),
+    [](const auto &row) { return std::string(row.param.name); });
 
-TEST_F(MediaHandler, ReadDataAnswers)
+TEST_F(MediaHandler, ReadAndWriteAnswersAcceptRefuseOrEndTheBatch)
 {
     // After an unmap emptied the queue: logged, nothing queued.
     const int ok = log_lines_with("readDisk_ack_ok (");
@@ -203,58 +178,57 @@ TEST_F(MediaHandler, ReadDataAnswers)
     EXPECT_EQ(handle({0x09, 1, 0}), 0);
     EXPECT_EQ(queued_types(), (std::vector<std::uint8_t>{0x09, 0x08}));
     EXPECT_EQ(log_lines_with("readDisk_ack_ok ("), ok + 2);
-    // Refusals: result not 0, or type byte 0.
+    // Refusals (result not 0, type byte 0, no write data yet) are sent again.
     EXPECT_EQ(handle({0x09, 1, 2}), 5);
     EXPECT_EQ(handle({0x09, 0, 0}), 5);
     EXPECT_EQ(log_lines_with("err readDisk_ack_err, pack type: 0,pack result: 0 ("), 1);
+    const int noData = log_lines_with("got 0xffffffff start index (");
+    EXPECT_EQ(handle(write_data(0xFFFFFFFFu, 0, bytes(512, 0))), 5);
+    EXPECT_EQ(log_lines_with("got 0xffffffff start index ("), noData + 1);
 }
 
 // Never mapped, a map whose source would not open, a mapping that has ended: no disk to
-// write to, and the line says so rather than blaming the positioning.
-TEST_F(MediaHandler, WriteDataWithNothingMappedIsRefusedPlainly)
-{
-    test_image image(8);
-    const std::function<void()> states[] = {
-        [] {},
-        [&] { EXPECT_FALSE(session->map(image.path() + ".missing", false)); },
-        [&] { ASSERT_TRUE(session->map(image.path(), false)); session->unmap(); }};
-    const int positioning = log_lines_with("writeDisk_setPoint err");
-    for (const auto &reach : states) {
-        reach();
-        const int refused = log_lines_with("pak10 ack with no disk mapped, sector 4 refused (");
-        EXPECT_EQ(handle(write_data(4, 0, bytes(512, 3))), 0);
-        EXPECT_EQ(log_lines_with("pak10 ack with no disk mapped, sector 4 refused ("), refused + 1);
-    }
-    EXPECT_EQ(log_lines_with("writeDisk_setPoint err"), positioning);
-}
-
+// write to, and the line says so rather than blaming the positioning. Mapped, write data
+// that answers no pak10, or whose sector would wrap round past 2^32 - 1, stays off the disk.
 TEST_F(MediaHandler, WriteDataIsKeptOffTheDiskUnlessItAnswersAPak10)
 {
     test_image image(8);
-    const QByteArray before = image.file_hash();
+    const auto refused = [&] {
+        const int before = log_lines_with("pak10 ack with no disk mapped, sector 4 refused (");
+        EXPECT_EQ(handle(write_data(4, 0, bytes(512, 3))), 0);
+        return log_lines_with("pak10 ack with no disk mapped, sector 4 refused (") - before;
+    };
+    EXPECT_EQ(refused(), 1);
+    EXPECT_FALSE(session->map(image.path() + ".missing", false));
+    EXPECT_FALSE(session->map(QString(), false));
+    EXPECT_TRUE(!session->is_mapped() && session->queue().isEmpty());
+    EXPECT_EQ(log_lines_with("err onMap_openLocalDisk "), 1);
+    EXPECT_EQ(refused(), 1);
+    ASSERT_TRUE(session->map(image.path(), false));
+    session->unmap();
+    EXPECT_EQ(refused(), 1);
+    EXPECT_EQ(log_lines_with("writeDisk_setPoint err"), 0);
+
     ASSERT_TRUE(session->map(image.path(), false)); // queue: unmap, map, pak_ask
-    const int stale = log_lines_with("pak10 ack without a pending pak10 request");
     EXPECT_EQ(handle(write_data(0, 0, bytes(512, 0xEE))), 0);
-    EXPECT_EQ(log_lines_with("pak10 ack without a pending pak10 request"), stale + 1);
-    // start + index past 2^32 - 1 must not wrap round to sector 0.
+    EXPECT_EQ(log_lines_with("pak10 ack without a pending pak10 request"), 1);
     session->queue().clear();
     session->queue().append(make_u_pak10(1, 5, false));
     EXPECT_EQ(handle(write_data(0xFFFFFFFEu, 5, bytes(512, 0xEE))), 0);
-    EXPECT_EQ(image.file_hash(), before);
+    EXPECT_TRUE(image.file_equals_model());
 }
 
-// The figures the window shows; its own test covers the plain cases.
 TEST_F(MediaHandler, ProgressFollowsReadsAndCompletesAfterFiveQuietSeconds)
 {
     test_image image(8);
     ASSERT_TRUE(session->map(image.path(), false));
     session->request_read(0, 29700); // 99 of 100 shows as 100, not yet complete
     EXPECT_EQ(session->progress(), 100);
-    clock.advance(std::chrono::milliseconds(5000));
+    clock.advance(5000ms);
     EXPECT_EQ(session->seconds_since_map(), 5);
     EXPECT_TRUE(session->progress_tick());
     EXPECT_FALSE(session->progress_done()); // not more than 5000 ms yet
-    clock.advance(std::chrono::milliseconds(1));
+    clock.advance(1ms);
     EXPECT_TRUE(session->progress_tick());
     EXPECT_TRUE(session->progress_done());
     EXPECT_FALSE(session->progress_tick()); // the completion was shown once: nothing changes
@@ -267,13 +241,32 @@ TEST_F(MediaHandler, ProgressFollowsReadsAndCompletesAfterFiveQuietSeconds)
     EXPECT_TRUE(session->progress_done());
 }
 
-TEST_F(MediaHandler, MapOfASourceThatDoesNotOpenChangesNothing)
+TEST_F(MediaHandler, NothingToDoReasksAfterMoreThanTenTicks)
 {
-    const int lines = log_lines_with("err onMap_openLocalDisk ");
-    EXPECT_FALSE(session->map(QStringLiteral("/nonexistent/disk.img"), false));
-    EXPECT_FALSE(session->map(QString(), false));
-    EXPECT_FALSE(session->is_mapped());
+    test_image image(8);
+    ASSERT_TRUE(session->map(image.path(), false));
+    session->queue().clear();
+    session->ask_tick(); // not idle yet: nothing
+    EXPECT_EQ(handle(instruction(0, 0, 0)), 0);
+    ASSERT_TRUE(session->is_idle());
+    for (int tick = 0; tick < 10; ++tick)
+        session->ask_tick();
     EXPECT_TRUE(session->queue().isEmpty());
-    EXPECT_EQ(log_lines_with("err onMap_openLocalDisk "), lines + 1);
-    EXPECT_EQ(log_lines_with("c_ui_u_setting_dlg::c_ui_u_setting_dlg curLogicPath.empty()"), 1);
+    session->ask_tick();
+    EXPECT_EQ(queued_types(), (std::vector<std::uint8_t>{0x08}));
+    EXPECT_FALSE(session->is_idle());
+}
+
+TEST_F(MediaHandler, UnmapMidBatchLeavesOnlyTheUnmapAndClosesTheDisk)
+{
+    test_image image(64);
+    ASSERT_TRUE(session->map(image.path(), false));
+    EXPECT_EQ(handle(instruction(1, 0, 40)), 0);
+    const auto disk = session->disk();
+    session->unmap();
+    EXPECT_EQ(queued_types(), (std::vector<std::uint8_t>{0x07})); // the reader adds nothing more
+    const CQUEUE_MESSAGE unmap = session->queue().first();
+    EXPECT_EQ(bytes(unmap.buffer.get() + 11, unmap.buffer.get() + unmap.length), (bytes{0x07, 1, 0, 0, 0, 0, 64}));
+    EXPECT_FALSE(disk->isOpen());
+    EXPECT_EQ(session->disk(), nullptr);
 }

@@ -1,18 +1,16 @@
 #include "protocol/c_net_syncer.h"
 
 #include "encrypt/frame_cipher.h"
+#include "protocol/frame.h"
 #include "protocol/km_frame.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
-#include "../encrypt/hex_bytes.h"
-#include "../socket/test_support.h"
-#include "loopback_peer.h"
+#include "hex_bytes.h"
+#include "loopback.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <sstream>
 #include <thread>
 
@@ -20,57 +18,26 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-constexpr int kNetTimeoutMs = 2000;
 const Bytes kKey = hex_bytes("0E329232EA6D0D73");
 
 // Records every answer wait: the awaited type and whether the answer came. With fakeTime
 // the clock moves only when a wait runs out unanswered, by the wait's full length, and the
 // real wait lasts realWaitMs.
 struct RecordingSyncer : c_net_syncer {
-    struct Wait {
-        std::uint8_t type;
-        bool answered;
-    };
     bool wait_for_answer(int timeoutMs) override
     {
-        const bool answered =
-            c_net_syncer::wait_for_answer(fakeTime ? realWaitMs.load() : timeoutMs);
+        const bool answered = c_net_syncer::wait_for_answer(fakeTime ? realWaitMs.load() : timeoutMs);
         if (!answered && fakeTime)
             clock += timeoutMs;
         waits.push_back({awaited_type(), answered});
         return answered;
     }
-    std::int64_t now_ms() const override
-    {
-        return fakeTime ? clock.load() : c_net_syncer::now_ms();
-    }
-    std::vector<Wait> waits; // sending thread only
+    std::int64_t now_ms() const override { return fakeTime ? clock.load() : c_net_syncer::now_ms(); }
+    std::vector<std::pair<int, bool>> waits; // sending thread only
     bool fakeTime = false;
     std::atomic<std::int64_t> clock{0};
     std::atomic<int> realWaitMs{0};
 };
-
-Bytes km_frame(std::uint8_t type, Bytes payload)
-{
-    Bytes frame;
-    build_km_frame(kKey.data(), type, payload.data(), static_cast<std::uint32_t>(payload.size()),
-                   frame);
-    return frame;
-}
-
-// The device's view of a frame: its plain body, deciphered when the lengths differ.
-Bytes device_body(const Bytes &frame)
-{
-    if (frame.size() <= kFrameHeaderSize)
-        return {};
-    const frame_header h = parse_frame_header(frame.data());
-    Bytes body(frame.begin() + kFrameHeaderSize, frame.end());
-    std::uint32_t length = h.wireLength;
-    if (h.ciphered())
-        des_decrypt_unpadded(kKey.data(), body.data(), body.data(), length);
-    body.resize(std::min<std::size_t>(h.plainLength, body.size()));
-    return body;
-}
 
 // "03 00 | 05 01" -> the bodies {03 00} and {05 01}.
 std::vector<Bytes> bodies_of(const std::string &text)
@@ -87,111 +54,9 @@ bool awaits_answer(int type)
     return type != 11 && type != 21 && type != 22;
 }
 
-// A syncer connected on loopback to a peer playing the device.
-struct SyncerOnLoopback : ::testing::Test {
-    void SetUp() override
-    {
-        ASSERT_NE(peer.port(), 0);
-        socket->set_remote_addr("127.0.0.1", peer.port());
-        ASSERT_EQ(socket->create_sock(nullptr, 0, kNetTimeoutMs), 1);
-        ASSERT_TRUE(peer.accept_within(kNetTimeoutMs));
-        syncer.set_outbound_key(kKey.data());
-        syncer.set_km_socket(socket);
-    }
-    void TearDown() override
-    {
-        if (device.joinable())
-            device.join();
-    }
-
-    // The device reads `count` frames and, when `answer` says so, answers each one that
-    // awaits an answer.
-    void start_device(int count, bool answer)
-    {
-        device = std::thread([this, count, answer] {
-            for (int i = 0; i < count; ++i) {
-                const Bytes frame = peer.read_frame(kNetTimeoutMs);
-                if (frame.empty())
-                    return;
-                const Bytes body = device_body(frame);
-                bodies.push_back(body);
-                if ((answer || answering) && awaits_answer(body[0]))
-                    syncer.on_km_message_received();
-            }
-        });
-    }
-
-    loopback_peer peer;
-    std::shared_ptr<c_tcp_sock> socket = std::make_shared<c_tcp_sock>();
-    RecordingSyncer syncer;
-    std::thread device;
-    std::vector<Bytes> bodies; // plain, as received; device thread until joined
-    std::atomic<bool> answering{false};
-};
-
-} // namespace
-
-TEST(NetSyncer, FailedSendDropsTheFrameAndIsLogged)
-{
-    RecordingSyncer syncer;
-    syncer.queue_km_frame(build_km_login_frame(1));
-    syncer.queue_km_frame(build_km_login_frame(2));
-    const int failed = socket_test::log_lines_with("LOG_ERROR ***********************m_pTcpSocket->write failed.");
-    EXPECT_FALSE(syncer.send_next()) << "no socket";
-    EXPECT_EQ(syncer.km_queue_size(), 1);
-    EXPECT_FALSE(syncer.is_waiting_answer());
-    EXPECT_TRUE(syncer.waits.empty());
-    EXPECT_EQ(socket_test::log_lines_with("LOG_ERROR ***********************m_pTcpSocket->write failed."),
-              failed + 1);
-
-    auto closed = std::make_shared<c_tcp_sock>();
-    syncer.set_km_socket(closed);
-    EXPECT_FALSE(syncer.send_next()) << "socket never connected";
-    EXPECT_EQ(syncer.km_queue_size(), 0);
-}
-
-TEST_F(SyncerOnLoopback, AnswerEndsTheWaitAndSilenceRunsItOut)
-{
-    syncer.queue_km_frame(km_frame(3, {0, 0, 4, 0, 0, 0, 0, 0}));
-    syncer.queue_km_frame(build_km_login_frame(7));
-    start_device(1, true);
-    EXPECT_TRUE(syncer.send_next());
-    device.join();
-
-    // A message that arrives while nothing is awaited must not end a later wait.
-    syncer.on_km_message_received();
-    start_device(1, false);
-    EXPECT_TRUE(syncer.send_next());
-    device.join();
-    EXPECT_FALSE(syncer.is_waiting_answer());
-
-    ASSERT_EQ(syncer.waits.size(), 2u);
-    EXPECT_EQ(syncer.waits[0].type, 3) << "found by deciphering the frame";
-    EXPECT_TRUE(syncer.waits[0].answered);
-    EXPECT_EQ(syncer.waits[1].type, 50);
-    EXPECT_FALSE(syncer.waits[1].answered);
-}
-
-TEST_F(SyncerOnLoopback, PrivilegeAnswersAndKeepAliveDoNotWait)
-{
-    syncer.queue_km_frame(km_frame(21, {0}));
-    syncer.queue_km_frame(km_frame(22, {1}));
-    syncer.queue_km_frame(build_km_byte_frame(kKey.data(), 11));
-    syncer.queue_km_frame(km_frame(20, {0, 0, 0, 0, 0, 0, 0})); // whole block + 8 zero bytes
-    syncer.queue_km_frame(km_frame(22, {0}));
-    start_device(5, true);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(syncer.send_next());
-    device.join();
-    EXPECT_EQ(bodies, bodies_of("15 00 | 16 01 | 0B 00 | 14 00 00 00 00 00 00 00 | 16 00"));
-    ASSERT_EQ(syncer.waits.size(), 1u);
-    EXPECT_EQ(syncer.waits[0].type, 20);
-}
-
-namespace {
-
 // One producer step: 'k' key report (usage a), 'b' button report (buttons a), 'r' relative
-// motion (buttons a, dx b, dy c), 's' the same never joined, 'a' absolute sample (x = a).
+// motion (buttons a, dx b, dy c), 's' the same never joined, 'a' absolute sample (x = a),
+// 'x' a frame of type a with b bytes of payload c.
 struct Op {
     char what;
     int a = 0, b = 0, c = 0;
@@ -208,20 +73,69 @@ void produce(c_net_syncer &s, const std::vector<Op> &ops)
             s.send_km_data(kKmMouseRelative, button, 4);
         else if (op.what == 'a')
             s.queue_absolute_motion(sample);
+        else if (op.what == 'x')
+            s.send_km_data(a, Bytes(std::size_t(op.b), std::uint8_t(op.c)).data(), std::uint32_t(op.b));
         else
             s.queue_relative_motion(a, op.b, op.c, op.what == 'r');
     }
 }
 
+// A syncer connected on loopback to a peer playing the device, which reads frames, keeps
+// their plain bodies and, while `answering`, answers each one that awaits an answer.
+struct SyncerOnLoopback : ::testing::Test {
+    void SetUp() override
+    {
+        syncer.set_outbound_key(kKey.data());
+        syncer.set_km_socket(link.sock);
+    }
+    void TearDown() override
+    {
+        if (device.joinable())
+            device.join();
+    }
+
+    void start_device(int count)
+    {
+        device = std::thread([this, count] {
+            const auto read = [this](std::uint8_t *out, std::size_t n) {
+                return socket_test::read_fd(link.peer.get(), out, n);
+            };
+            for (int i = 0; i < count; ++i) {
+                Bytes head(kFrameHeaderSize); // hunting the magic, as the device does
+                while (read(head.data(), 1) && head[0] != kFrameMagic) {
+                }
+                if (head[0] != kFrameMagic || !read(head.data() + 1, kFrameHeaderSize - 1))
+                    return;
+                const frame_header h = parse_frame_header(head.data());
+                Bytes body(h.wireLength);
+                std::uint32_t length = h.wireLength;
+                if (!read(body.data(), body.size()) ||
+                    (h.ciphered() && !des_decrypt_unpadded(kKey.data(), body.data(), body.data(), length)))
+                    return;
+                body.resize(std::min<std::size_t>(h.plainLength, body.size()));
+                bodies.push_back(body);
+                if (answering && awaits_answer(body[0]))
+                    syncer.on_km_message_received();
+            }
+        });
+    }
+
+    socket_test::loopback_connection link;
+    RecordingSyncer syncer;
+    std::thread device;
+    std::vector<Bytes> bodies; // device thread until joined
+    std::atomic<bool> answering{true};
+};
+
 // Input queued before sending starts, and the bodies the device receives, in order.
-struct MotionCase {
+struct OrderCase {
     const char *name;
     std::vector<Op> ops;
     const char *received;
-    friend std::ostream &operator<<(std::ostream &os, const MotionCase &c) { return os << c.name; }
+    friend std::ostream &operator<<(std::ostream &os, const OrderCase &c) { return os << c.name; }
 };
 
-const MotionCase kMotionCases[] = {
+const OrderCase kOrderCases[] = {
     {"RelativeMotionIsSummedAndSplitInto127s", {{'r', 0, 100}, {'r', 0, 100}, {'r', 0, 100, 5}},
      "05 00 7F 05 00 | 05 00 7F 00 00 | 05 00 2E 00 00"},
     {"TheNewestAbsoluteSampleReplacesTheWaitingOne", {{'a', 1}, {'a', 2}, {'a', 3}},
@@ -234,36 +148,41 @@ const MotionCase kMotionCases[] = {
      "05 01 7F 00 00 | 05 01 2E 00 00"},
     {"TheAlignmentSweepIsNeverJoined", {{'s', 0, -254, -254}, {'r', 0, 5}},
      "05 00 81 81 00 | 05 00 81 81 00 | 05 00 05 00 00"},
+    {"PrivilegeAnswersAndKeepAliveDoNotWait",
+     {{'x', 21, 1, 0}, {'x', 22, 1, 1}, {'x', 11, 1, 0}, {'x', 20, 7, 0}, {'x', 22, 1, 0}},
+     "15 00 | 16 01 | 0B 00 | 14 00 00 00 00 00 00 00 | 16 00"},
 };
 
-class MotionQueue : public SyncerOnLoopback, public ::testing::WithParamInterface<MotionCase> {};
-
-std::string case_name(const ::testing::TestParamInfo<MotionCase> &param)
-{
-    return param.param.name;
-}
+class SendOrder : public SyncerOnLoopback, public ::testing::WithParamInterface<OrderCase> {};
 
 } // namespace
 
-TEST_P(MotionQueue, DeviceReceives)
+// The device receives the bodies in order, and the sender waits for (and gets) an answer
+// after exactly those that await one.
+TEST_P(SendOrder, DeviceReceives)
 {
     const std::vector<Bytes> expected = bodies_of(GetParam().received);
     produce(syncer, GetParam().ops);
-    start_device(static_cast<int>(expected.size()), true);
+    start_device(static_cast<int>(expected.size()));
     while (syncer.send_next()) {
     }
     device.join();
     EXPECT_EQ(bodies, expected);
+    std::vector<std::pair<int, bool>> waits;
+    for (const Bytes &body : expected)
+        if (awaits_answer(body[0]))
+            waits.push_back({body[0], true});
+    EXPECT_EQ(syncer.waits, waits);
 }
 
-INSTANTIATE_TEST_SUITE_P(NetSyncer, MotionQueue, ::testing::ValuesIn(kMotionCases), case_name);
+INSTANTIATE_TEST_SUITE_P(NetSyncer, SendOrder, ::testing::ValuesIn(kOrderCases),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SyncerOnLoopback, ASilentDeviceGetsFreshInputOnlyAndEverythingReleasedWhenBack)
 {
     syncer.fakeTime = true;
-    answering = true;
-    syncer.realWaitMs = kNetTimeoutMs;
-    start_device(9, false);
+    syncer.realWaitMs = 2000;
+    start_device(9);
     produce(syncer, {{'k', 4}}); // held when the device falls silent
     ASSERT_TRUE(syncer.send_next());
 
@@ -288,4 +207,21 @@ TEST_F(SyncerOnLoopback, ASilentDeviceGetsFreshInputOnlyAndEverythingReleasedWhe
                                 "05 00 7F 00 00 | 05 00 7F 00 00 | 05 00 7F 00 00 | "
                                 "05 00 7F 00 00 | 03 00 00 06 00 00 00 00 00 | "
                                 "03 00 00 00 00 00 00 00 00 | 05 00 00 00 00"));
+}
+
+// Without a socket, or with one never connected, the frame is dropped and the failure logged.
+TEST(NetSyncer, FailedSendDropsTheFrameAndIsLogged)
+{
+    RecordingSyncer syncer;
+    const char *line = "LOG_ERROR ***********************m_pTcpSocket->write failed.";
+    const int failed = socket_test::log_lines_with(line);
+    syncer.queue_km_frame(build_km_login_frame(1));
+    syncer.queue_km_frame(build_km_login_frame(2));
+    for (const int left : {1, 0}) {
+        syncer.set_km_socket(left ? nullptr : std::make_shared<c_tcp_sock>());
+        EXPECT_FALSE(syncer.send_next());
+        EXPECT_EQ(syncer.km_queue_size(), left);
+    }
+    EXPECT_EQ(socket_test::log_lines_with(line), failed + 2);
+    EXPECT_TRUE(syncer.waits.empty());
 }

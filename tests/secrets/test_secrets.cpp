@@ -2,18 +2,18 @@
 // DES keys, the launch text and what the user types never show in its log files, its
 // standard output, a crash report or the process list, and its log files are the user's
 // alone.
-#include "../app/child_process.h"
+#include "child_process.h"
 #include "c_sim_options.h"
 #include "c_sim_runner.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <sys/stat.h>
 
 namespace {
@@ -31,17 +31,6 @@ bool has(const std::string &text, const std::string &piece)
     return text.find(piece) != std::string::npos;
 }
 
-std::string hex(const std::array<std::uint8_t, 8> &key, bool upper)
-{
-    const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : key) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 std::string lower(std::string text)
 {
     for (char &c : text)
@@ -49,163 +38,110 @@ std::string lower(std::string text)
     return text;
 }
 
-// Runs a short helper program to its end; its standard output.
-std::string run(const std::vector<std::string> &args,
-                const std::vector<std::pair<std::string, std::string>> &env, int timeoutMs)
+std::string hex(const std::array<std::uint8_t, 8> &bytes)
 {
-    ChildProcess child;
-    ChildProcess::Options options;
-    options.program = args.front();
-    options.args.assign(args.begin() + 1, args.end());
-    options.env = env;
-    options.pipeStdout = true;
-    if (!child.start(options))
-        return {};
-    std::string out;
-    while (auto line = child.readLine([](const std::string &) { return true; }, timeoutMs))
-        out += *line + "\n";
-    child.waitExit(timeoutMs);
-    return out;
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), 8).toHex().toStdString();
 }
 
-class SecretsOfTheViewer : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        for (const char *tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool"})
-            if (!QFileInfo(QString::fromLatin1(tool)).isExecutable())
-                GTEST_SKIP() << tool << " not installed";
-        ASSERT_TRUE(m_dir.isValid());
-        m_folder = QFileInfo(m_dir.path()).canonicalFilePath();
-        ASSERT_TRUE(copy_program("tessaract", m_folder));
-
-        c_sim_options options = c_sim_options::in_process(640, 360, 10);
-        options.desEncode = kEncodeKey;
-        options.desDecode = kDecodeKey;
-        m_sim = std::make_unique<c_sim_runner>(options);
-        QString error;
-        ASSERT_TRUE(m_sim->start(error)) << error.toStdString();
-
-        ChildProcess::Options x;
-        x.program = "/usr/bin/Xvfb";
-        x.args = {"-displayfd", "1", "-screen", "0", "1280x900x24", "-nolisten", "tcp", "-noreset"};
-        x.pipeStdout = true;
-        x.outputFile = (m_folder + "/xvfb.txt").toStdString();
-        ASSERT_TRUE(m_xvfb.start(x));
-        const auto display = m_xvfb.readLine([](const std::string &l) { return !l.empty(); }, kStartMs);
-        ASSERT_TRUE(display.has_value()) << "Xvfb did not start";
-        m_display = ":" + *display;
-    }
-    void TearDown() override
-    {
-        if (m_viewer.pid() > 0 && !m_viewer.waitExit(0).has_value()) {
-            m_viewer.signal(SIGTERM);
-            m_viewer.waitExit(kExitMs);
-        }
-        m_sim.reset();
-        if (m_xvfb.pid() > 0) {
-            m_xvfb.signal(SIGTERM);
-            m_xvfb.waitExit(kExitMs);
-        }
-    }
-
-    std::vector<std::pair<std::string, std::string>> x_env() const
-    {
-        return {{"DISPLAY", m_display}, {"QT_QPA_PLATFORM", "xcb"}, {"WAYLAND_DISPLAY", ""}};
-    }
-
-    // Everything secret: both keys in either letter case, the launch text, the typed text,
-    // and the keyboard report of each typed letter as hex bytes or as a list of numbers.
-    std::vector<std::string> secrets() const
-    {
-        std::vector<std::string> all{hex(kEncodeKey, true), hex(kEncodeKey, false),
-                                     hex(kDecodeKey, true), hex(kDecodeKey, false),
-                                     m_sim->launch_text(), kTyped};
-        for (char c : kTyped) {
-            if (c < 'a' || c > 'z')
-                continue;
-            const int usage = 4 + (c - 'a');
-            all.push_back(hex({0, 0, static_cast<std::uint8_t>(usage), 0, 0, 0, 0, 0}, false));
-            all.push_back("0,0," + std::to_string(usage) + ",0,0,0,0,0");
-        }
-        return all;
-    }
-    void expect_no_secret(const std::string &text, const std::string &where) const
-    {
-        const std::string folded = lower(text);
-        for (const std::string &secret : secrets())
-            EXPECT_FALSE(has(folded, lower(secret))) << "\"" << secret << "\" in " << where;
-    }
-
-    std::string status() { return m_sim->command("status"); }
-
-    QTemporaryDir m_dir;
-    QString m_folder;
-    std::unique_ptr<c_sim_runner> m_sim;
-    ChildProcess m_xvfb;
-    std::string m_display;
-    ChildProcess m_viewer;
-};
+// Runs a program to its end with `env` added; its output.
+std::string run(const QString &output, const std::vector<std::string> &args,
+                const std::vector<std::pair<std::string, std::string>> &env)
+{
+    ChildProcess child;
+    if (child.start({args.front(), {args.begin() + 1, args.end()}, env, output.toStdString()}))
+        child.waitExit(kStartMs);
+    return read_file_text(output);
+}
 
 } // namespace
 
-TEST_F(SecretsOfTheViewer, KeysLaunchTextAndTypedTextStayOutOfLogsReportsAndProcessList)
+TEST(SecretsOfTheViewer, KeysLaunchTextAndTypedTextStayOutOfLogsReportsAndProcessList)
 {
-    ChildProcess::Options options;
-    options.program = (m_folder + "/tessaract").toStdString();
-    options.args = {m_sim->launch_text()};
-    options.env = x_env();
-    options.env.emplace_back("XDG_STATE_HOME", (m_folder + "/state").toStdString());
-    options.outputFile = (m_folder + "/output.txt").toStdString();
-    ASSERT_TRUE(m_viewer.start(options));
+    for (const char *tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool"})
+        if (!QFileInfo(QString::fromLatin1(tool)).isExecutable())
+            GTEST_SKIP() << tool << " not installed";
+    QTemporaryDir dir;
+    const QString folder = QFileInfo(dir.path()).canonicalFilePath();
+    ASSERT_TRUE(copy_program("tessaract", folder));
+    c_sim_options simOptions = c_sim_options::in_process(640, 360, 10);
+    simOptions.desEncode = kEncodeKey;
+    simOptions.desDecode = kDecodeKey;
+    c_sim_runner sim(simOptions);
+    QString error;
+    ASSERT_TRUE(sim.start(error)) << error.toStdString();
 
-    ASSERT_TRUE(wait_until([&] { return has(status(), "holder=1"); }, kStartMs))
-        << status() << read_file_text(m_folder + "/output.txt");
-    const std::string window =
-        run({"/usr/bin/xdotool", "search", "--sync", "--onlyvisible", "--name", "Login User"},
-            x_env(), kStartMs);
+    // Xvfb writes the display it chose to its standard output, as a line of digits.
+    ChildProcess xvfb;
+    const QString xvfbOutput = folder + "/xvfb.txt";
+    ASSERT_TRUE(xvfb.start({"/usr/bin/Xvfb", {"-displayfd", "1", "-screen", "0", "1280x900x24",
+                                              "-nolisten", "tcp", "-noreset"}, {}, xvfbOutput.toStdString()}));
+    const QRegularExpression displayLine("^(\\d+)$", QRegularExpression::MultilineOption);
+    ASSERT_TRUE(wait_until([&] { return QString::fromStdString(read_file_text(xvfbOutput)).contains(displayLine); },
+                           kStartMs)) << "Xvfb did not start";
+    const std::vector<std::pair<std::string, std::string>> x = {
+        {"DISPLAY", ":" + displayLine.match(QString::fromStdString(read_file_text(xvfbOutput))).captured(1).toStdString()},
+        {"QT_QPA_PLATFORM", "xcb"}, {"WAYLAND_DISPLAY", ""}};
+
+    ChildProcess viewer;
+    auto env = x;
+    env.emplace_back("XDG_STATE_HOME", (folder + "/state").toStdString());
+    const std::string output = (folder + "/output.txt").toStdString();
+    ASSERT_TRUE(viewer.start({(folder + "/tessaract").toStdString(), {sim.launch_text()}, env, output}));
+    ASSERT_TRUE(wait_until([&] { return has(sim.command("status"), "holder=1"); }, kStartMs))
+        << sim.command("status") << read_file_text(QString::fromStdString(output));
+    const QString xdotool = folder + "/xdotool.txt";
+    std::string window = run(xdotool, {"/usr/bin/xdotool", "search", "--sync", "--onlyvisible", "--name",
+                                       "Login User"}, x);
+    window = window.substr(0, window.find('\n'));
     ASSERT_FALSE(window.empty()) << "the viewer's window did not appear";
-    const std::string id = window.substr(0, window.find('\n'));
-    run({"/usr/bin/xdotool", "windowfocus", "--sync", id}, x_env(), kExitMs);
-    run({"/usr/bin/xdotool", "type", "--delay", "40", kTyped}, x_env(), kStartMs);
-    ASSERT_TRUE(wait_until([&] { return has(m_sim->command("console"), kTyped); }, kStartMs))
-        << m_sim->command("console");
+    run(xdotool, {"/usr/bin/xdotool", "windowfocus", "--sync", window}, x);
+    run(xdotool, {"/usr/bin/xdotool", "type", "--delay", "40", kTyped}, x);
+    ASSERT_TRUE(wait_until([&] { return has(sim.command("console"), kTyped); }, kStartMs))
+        << sim.command("console");
+
+    // Everything secret: both keys, the launch text, the typed text, and the keyboard report
+    // of each typed letter as hex bytes or as a list of numbers.
+    std::vector<std::string> secrets{hex(kEncodeKey), hex(kDecodeKey), sim.launch_text(), kTyped};
+    for (char c : kTyped) {
+        const int usage = 4 + (c - 'a');
+        if (c >= 'a' && c <= 'z')
+            secrets.insert(secrets.end(), {hex({0, 0, static_cast<std::uint8_t>(usage), 0, 0, 0, 0, 0}),
+                                           "0,0," + std::to_string(usage) + ",0,0,0,0,0"});
+    }
+    auto expect_no_secret = [&](const std::string &text, const QString &where) {
+        for (const std::string &secret : secrets)
+            EXPECT_FALSE(has(lower(text), lower(secret))) << secret << " in " << where.toStdString();
+    };
 
     // The process list: the viewer's command line and environment, and every process of ours.
-    const QString self = QStringLiteral("/proc/%1").arg(m_viewer.pid());
-    expect_no_secret(read_file_text(self + "/cmdline"), "the viewer's command line");
-    expect_no_secret(read_file_text(self + "/environ"), "the viewer's environment");
+    const QString self = QStringLiteral("/proc/%1").arg(viewer.pid());
+    expect_no_secret(read_file_text(self + "/environ"), self + "/environ");
     for (QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot); it.hasNext();) {
         const QString entry = it.next();
         if (entry.section('/', -1).toInt() > 0 && entry.section('/', -1).toInt() != ::getpid())
-            expect_no_secret(read_file_text(entry + "/cmdline"), entry.toStdString() + "/cmdline");
+            expect_no_secret(read_file_text(entry + "/cmdline"), entry + "/cmdline");
     }
-
-    // The log folder, while the viewer runs and writes into it.
-    const QDir logs(m_folder + "/log");
+    // The log folder beside the program, while the viewer runs and writes into it.
+    const QDir logs(folder + "/log");
     ASSERT_FALSE(logs.entryList(QDir::Files).isEmpty()) << "no log file";
     for (const QString &name : logs.entryList(QDir::Files)) {
         struct stat info {};
-        ASSERT_EQ(::stat(logs.filePath(name).toLocal8Bit().constData(), &info), 0);
-        EXPECT_EQ(info.st_mode & 07777, 0600u) << name.toStdString();
+        EXPECT_TRUE(::stat(QFile::encodeName(logs.filePath(name)).constData(), &info) == 0 &&
+                    (info.st_mode & 07777) == 0600) << name.toStdString();
     }
 
-    // A crash report of the running session.
-    m_viewer.signal(SIGSEGV);
-    ASSERT_TRUE(m_viewer.waitExit(kExitMs).has_value());
-    const std::string report = read_file_text(m_folder + "/crash.dat");
+    // A crash report of the running session, beside the program.
+    viewer.signal(SIGSEGV);
+    ASSERT_TRUE(viewer.waitExit(kExitMs).has_value());
+    const std::string report = read_file_text(folder + "/crash.dat");
     EXPECT_TRUE(has(report, "SIGSEGV")) << "no crash report";
     expect_no_secret(report, "crash.dat");
-
     std::string logText;
-    for (QDirIterator it(m_folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-        const QString path = it.next();
-        if (path.endsWith(".log"))
-            logText += read_file_text(path);
-    }
+    for (const QString &name : logs.entryList(QDir::Files))
+        logText += read_file_text(logs.filePath(name));
     EXPECT_TRUE(has(logText, "qt start,para.userID=7")) << "not the viewer's log";
     expect_no_secret(logText, "the log files");
-    expect_no_secret(read_file_text(m_folder + "/output.txt"), "standard output and error");
+    expect_no_secret(read_file_text(QString::fromStdString(output)), "standard output and error");
 }
 
 int main(int argc, char **argv)

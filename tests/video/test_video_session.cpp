@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "loopback.h"
 #include "video_test_support.h"
 
 #include "tools/socket/SocketChannel.h"
@@ -14,66 +14,66 @@
 
 using namespace socket_test;
 
+namespace {
+
+// A session connected to a listener playing the device, which sends `pictures` pictures;
+// `decoded` runs on the receive thread for every decoded picture.
+struct VideoSession : ::testing::Test {
+    void open(int pictures, std::function<void(const video_picture &)> decoded)
+    {
+        QObject::connect(&session, &c_video_session::picture_decoded, &session, std::move(decoded),
+                         Qt::DirectConnection);
+        ASSERT_TRUE(session.open({"127.0.0.1", listener.port(), 0, {}}));
+        peer = listener.accept_one();
+        for (const auto &picture : encode_pictures(pictures, 64, 48))
+            ASSERT_TRUE(write_fd(peer.get(), frame_bytes(video_body(1, picture))));
+    }
+    loopback_listener listener;
+    unique_fd peer;
+    c_video_session session;
+};
+
+} // namespace
+
 // The receive thread is still inside the picture path (a slow taker of a decoded picture)
 // when the session stops and gives up waiting for the thread: stop() returns only once the
 // thread has left, for the picture path it was in is released then.
-TEST(VideoSession, StopReturnsOnlyOnceTheReceiveThreadLeftThePicturePath)
+TEST_F(VideoSession, StopReturnsOnlyOnceTheReceiveThreadLeftThePicturePath)
 {
-    loopback_listener listener;
-    c_video_session session;
     std::atomic<int> entered{0}, left{0};
-    QObject::connect(
-        &session, &c_video_session::picture_decoded, &session,
-        [&](const video_picture &) {
-            ++entered;
-            const auto *self = qobject_cast<const c_abs_thread *>(QThread::currentThread());
-            if (eventually([self] { return !self->running(); }, 10s))
-                std::this_thread::sleep_for(std::chrono::milliseconds(
-                    SocketChannel::kStopWaitMs + SocketChannel::kCloseGraceMs + 300));
-            ++left;
-        },
-        Qt::DirectConnection);
-    ASSERT_TRUE(session.open({"127.0.0.1", listener.port(), 0, {}}));
-    const unique_fd peer = listener.accept_one();
-    ASSERT_TRUE(write_fd(peer.get(), frame_bytes(video_body(1, encode_pictures(1, 64, 48)[0]))));
+    open(1, [&](const video_picture &) {
+        ++entered;
+        const auto *self = qobject_cast<const c_abs_thread *>(QThread::currentThread());
+        if (eventually([self] { return !self->running(); }, 10s))
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(SocketChannel::kStopWaitMs + SocketChannel::kCloseGraceMs + 300));
+        ++left;
+    });
     ASSERT_TRUE(eventually([&] { return entered.load() == 1; }));
-
     session.stop();
     EXPECT_EQ(left.load(), 1) << "stop() returned with the receive thread in the picture path";
 }
 
 // While the GUI thread is busy, every decoded picture waits for it, but only the newest is
 // handed on once it is free; the others are skipped (no backlog).
-TEST(VideoSession, ABusyGuiThreadIsHandedOnlyTheNewestPicture)
+TEST_F(VideoSession, ABusyGuiThreadIsHandedOnlyTheNewestPicture)
 {
-    constexpr int kPictures = 8;
     int argc = 1;
-    char name[] = "test_video";
-    char *argv[] = {name, nullptr};
+    char name[] = "test_video", *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv); // the hand-over needs an event loop on this thread
-    loopback_listener listener;
-    c_video_session session;
     std::atomic<int> decoded{0};
     std::atomic<const std::uint8_t *> newest{nullptr};
-    QObject::connect(
-        &session, &c_video_session::picture_decoded, &session,
-        [&](const video_picture &picture) {
-            newest = picture.data();
-            ++decoded;
-        },
-        Qt::DirectConnection);
     std::vector<const std::uint8_t *> handed;
     QObject::connect(&session, &c_video_session::picture_ready, &session,
                      [&](const video_picture &picture) { handed.push_back(picture.data()); });
-    ASSERT_TRUE(session.open({"127.0.0.1", listener.port(), 0, {}}));
-    const unique_fd peer = listener.accept_one();
-    for (const auto &picture : encode_pictures(kPictures, 64, 48))
-        ASSERT_TRUE(write_fd(peer.get(), frame_bytes(video_body(1, picture))));
-
-    ASSERT_TRUE(eventually([&] { return decoded.load() == kPictures; })); // no events run
-    EXPECT_EQ(session.pictures_waiting(), kPictures);
+    open(8, [&](const video_picture &picture) {
+        newest = picture.data();
+        ++decoded;
+    });
+    ASSERT_TRUE(eventually([&] { return decoded.load() == 8; })); // no events run
+    EXPECT_EQ(session.pictures_waiting(), 8);
     QCoreApplication::sendPostedEvents(&session);
     EXPECT_EQ(handed, std::vector<const std::uint8_t *>{newest.load()});
-    EXPECT_EQ(session.pictures_skipped(), std::uint64_t(kPictures - 1));
+    EXPECT_EQ(session.pictures_skipped(), 7u);
     EXPECT_EQ(session.pictures_waiting(), 0);
 }

@@ -1,0 +1,112 @@
+// What only the main window shows: its system key menu, its full-screen switch and the
+// last picture it keeps once the device has closed the video channel.
+#include "window_on_sim.h"
+
+#include "h264video.h"
+#include "km/c_km_session.h"
+#include "video/display_geometry.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+const std::string kNoKeys = "0000000000000000";
+const std::string kPrintScreen = "0000460000000000";
+
+QStringList syskey_menu(const H264Video &window)
+{
+    QStringList texts;
+    for (const QToolButton *button : window.findChildren<QToolButton *>())
+        for (const QAction *action : button->menu() ? button->menu()->actions() : QList<QAction *>())
+            texts << action->text();
+    return texts;
+}
+
+} // namespace
+
+// Each entry sends its combination and then every key up, in the order chosen, ahead of keys
+// typed after it.
+TEST_F(WindowOnSim, SystemKeyMenuOffersTheGroupsOfKeyXmlAndSendsTheirCombination)
+{
+    QFile keys(m_settingsDir + "/key.xml");
+    ASSERT_TRUE(keys.open(QIODevice::WriteOnly));
+    keys.write(R"(<systemKey><common>
+        <key name="Ctrl+Alt+Del"><keyValue value="16777249" str="Control"/>
+            <keyValue value="16777251" str="Alt"/><keyValue value="16777223" str="Delete"/></key>
+        <key name=""><keyValue value="16777250" str="Win"/></key><key name="Alt+F4"/>
+    </common></systemKey>)");
+    keys.close();
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    // Groups in name order, the one without a name left out.
+    EXPECT_EQ(syskey_menu(*m_window), QStringList({"Alt+F4", "Ctrl+Alt+Del", "PrtScreen", "Set Key(&S)..."}));
+
+    ASSERT_TRUE(choose_syskey("Ctrl+Alt+Del"));
+    ASSERT_TRUE(choose_syskey("PrtScreen"));
+    QTest::mouseClick(screen(), Qt::LeftButton, {}, QPoint(400, 300));
+    type_key(Qt::Key_A);
+    const std::vector<std::string> expected{"05004c0000000000", kNoKeys,
+                                            kPrintScreen, kNoKeys, "0000040000000000", kNoKeys};
+    EXPECT_TRUE(wait_for([&] { return km_payloads(3).size() >= expected.size(); }, kWaitMs));
+    EXPECT_EQ(km_payloads(3), expected);
+    EXPECT_TRUE(wait_for([&] { return console().find('a') != std::string::npos; }, kWaitMs));
+
+}
+
+TEST_F(WindowOnSim, TwoFullScreenSwitchesReturnToNormalAndTheNextPictureRealignsOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    const QRect normal = m_window->geometry();
+    // A combination marks the keyboard/mouse stream: what was sent before it has arrived
+    // once it has.
+    auto marked = [&](long count) {
+        return choose_syskey("PrtScreen") && wait_for([&] {
+                   const auto sent = km_payloads(3);
+                   return std::count(sent.begin(), sent.end(), kPrintScreen) >= count;
+               }, kWaitMs);
+    };
+    ASSERT_TRUE(wait_new_pictures(2));
+    ASSERT_TRUE(marked(1));
+    const int before = align_reports();
+
+    auto *fullScreen = m_window->findChild<QAction *>(QStringLiteral("actionFullScreen"));
+    ASSERT_NE(fullScreen, nullptr);
+    // Both switches before the next picture is shown.
+    fullScreen->trigger();
+    EXPECT_TRUE(m_window->windowState() & Qt::WindowFullScreen);
+    fullScreen->trigger();
+    EXPECT_EQ(m_window->windowState(), Qt::WindowNoState);
+
+    ASSERT_TRUE(wait_new_pictures(3));
+    EXPECT_TRUE(wait_for([&] { return m_window->geometry() == normal; }, kWaitMs));
+    ASSERT_TRUE(marked(2));
+    EXPECT_EQ(align_reports() - before, 20) << "one alignment of twenty reports";
+}
+
+// The window keeps its last picture, fits it to a new size at once, and its keyboard/mouse
+// session goes on: the keep-alive still goes out.
+TEST_F(WindowOnSim, DeviceClosingTheVideoChannelLeavesTheLastPictureFittedToTheWindow)
+{
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    EXPECT_EQ(sim_reply("close video 1").rfind("ok", 0), 0u);
+    ASSERT_TRUE(wait_for([&] { return sim_reply("viewers").find("video:-") != std::string::npos; },
+                         kWaitMs)) << sim_reply("viewers");
+    const std::size_t keepAlives = km_payloads(11).size();
+
+    m_window->resize(m_window->width() + 200, m_window->height() + 60);
+    ASSERT_TRUE(wait_for([&] { return screen()->height() == 660; }, kWaitMs));
+    const auto fitted = compute_display_geometry(kRemoteWidth, kRemoteHeight, screen()->width(), 660);
+    EXPECT_EQ(m_window->shown_geometry(), *fitted);
+    EXPECT_EQ(screen()->geometry(), *fitted);
+    EXPECT_FALSE(screen()->picture().isNull());
+    EXPECT_TRUE(wait_for([&] { return km_payloads(11).size() > keepAlives; },
+                         c_km_session::kKeepAliveMs + kWaitMs)) << "no keep-alive";
+    EXPECT_NE(sim_reply("viewers").find("km:1"), std::string::npos) << sim_reply("viewers");
+}
