@@ -1,0 +1,38 @@
+#include "c_connection_banner.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+c_connection_banner::c_connection_banner(QWidget *parent)
+    : QFrame(parent), m_text(new QLabel(this))
+{
+    setObjectName(QStringLiteral("connectionBanner"));
+    setAutoFillBackground(true);
+    setFrameShape(QFrame::StyledPanel);
+    auto *layout = new QHBoxLayout(this);
+    layout->addWidget(m_text, 1);
+    auto *now = new QPushButton(QStringLiteral("Reconnect now"), this);
+    auto *close = new QPushButton(QStringLiteral("Close"), this);
+    // The label keeps the keyboard focus: typing never lands on a button.
+    now->setFocusPolicy(Qt::NoFocus);
+    close->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(now);
+    layout->addWidget(close);
+    connect(now, &QPushButton::clicked, this, &c_connection_banner::signal_reconnect_now);
+    connect(close, &QPushButton::clicked, this, &c_connection_banner::signal_close);
+    hide();
+}
+
+void c_connection_banner::show_text(const QString &text)
+{
+    if (text.isEmpty()) {
+        hide();
+        return;
+    }
+    m_text->setText(text);
+    if (parentWidget())
+        setGeometry(0, 0, parentWidget()->width(), sizeHint().height());
+    show();
+    raise();
+}

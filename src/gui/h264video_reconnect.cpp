@@ -1,0 +1,96 @@
+// The main window's channels after a drop: connected again on their own, with a banner over
+// the picture while any is down.
+
+#include "h264video.h"
+#include "ui_H264Video.h"
+
+#include "c_connection_banner.h"
+#include "c_ui_u_setting_dlg.h"
+#include "km/c_km_session.h"
+#include "launch/LaunchParams.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+#include "settings/config_file.h"
+#include "tools/socket/c_channel_keeper.h"
+#include "video/c_video_session.h"
+
+void H264Video::start_keepers()
+{
+    bool reconnect = true;
+    load_config_reconnect(config_file_path(m_settingsDir), reconnect);
+    m_banner = new c_connection_banner(ui->label);
+    connect(m_banner, &c_connection_banner::signal_close, this, &QWidget::close);
+    connect(m_banner, &c_connection_banner::signal_reconnect_now, this, [this] {
+        for (c_channel_keeper *keeper : {m_kmKeeper.get(), m_videoKeeper.get(), m_mediaKeeper.get()})
+            keeper->reconnect_now();
+    });
+    wire_km_keeper(reconnect);
+    wire_video_keeper(reconnect);
+    wire_media_keeper(reconnect);
+}
+
+void H264Video::wire_km_keeper(bool reconnect)
+{
+    m_kmKeeper = std::make_unique<c_channel_keeper>(
+        "keyboard and mouse", para.ip, static_cast<std::uint16_t>(para.portKM), reconnect);
+    connect(m_kmKeeper.get(), &c_channel_keeper::signal_state_changed, this,
+            &H264Video::update_banner);
+    connect(m_km.get(), &c_km_session::signal_km_closed, m_kmKeeper.get(),
+            &c_channel_keeper::channel_down);
+    // As at start-up: the login, then the privilege query; input typed meanwhile is gone.
+    m_kmKeeper->set_starter([this](std::shared_ptr<c_tcp_sock> socket) {
+        m_km->start_on(std::move(socket), this);
+        m_km->start_keep_alive();
+    });
+}
+
+void H264Video::wire_video_keeper(bool reconnect)
+{
+    m_videoKeeper = std::make_unique<c_channel_keeper>(
+        "video", para.ip, static_cast<std::uint16_t>(para.portV), reconnect);
+    connect(m_videoKeeper.get(), &c_channel_keeper::signal_state_changed, this,
+            &H264Video::update_banner);
+    connect(m_video.get(), &c_video_session::closed, m_videoKeeper.get(),
+            &c_channel_keeper::channel_down);
+    // The device starts a new connection with a key frame.
+    m_videoKeeper->set_starter(
+        [this](std::shared_ptr<c_tcp_sock> socket) { restart_video(std::move(socket)); });
+}
+
+void H264Video::wire_media_keeper(bool reconnect)
+{
+    m_mediaKeeper = std::make_unique<c_channel_keeper>(
+        "virtual disk", para.ip, static_cast<std::uint16_t>(para.portMedia), reconnect);
+    connect(m_mediaKeeper.get(), &c_channel_keeper::signal_state_changed, this,
+            &H264Video::update_banner);
+    connect(m_media.get(), &c_ui_u_setting_dlg::signal_channel_closed, m_mediaKeeper.get(),
+            &c_channel_keeper::channel_down);
+    // The media channel's login answer is not watched: the connection counts as back.
+    m_mediaKeeper->set_starter([this](std::shared_ptr<c_tcp_sock> socket) {
+        m_media->reopen_channel(std::move(socket));
+        m_mediaKeeper->login_accepted();
+    });
+}
+
+bool H264Video::input_path_up() const
+{
+    const auto up = [](const std::unique_ptr<c_channel_keeper> &keeper) {
+        return !keeper || keeper->current() == c_channel_keeper::state::up;
+    };
+    return up(m_kmKeeper) && up(m_mediaKeeper);
+}
+
+void H264Video::update_banner()
+{
+    if (!m_banner)
+        return;
+    QString text;
+    for (const c_channel_keeper *keeper :
+         {m_kmKeeper.get(), m_videoKeeper.get(), m_mediaKeeper.get()}) {
+        if (!keeper || keeper->current() == c_channel_keeper::state::up)
+            continue;
+        if (!text.isEmpty())
+            text += QLatin1Char('\n');
+        text += QString::fromStdString(keeper->describe());
+    }
+    m_banner->show_text(text);
+}
