@@ -26,7 +26,7 @@ focus_window "$dialog"
 window_geometry "$dialog"
 xdotool mousemove --window "$dialog" $((WIN_W / 2 - 46)) 93 click 1   # Map
 wait_for 50 reply_matches media '*mapped=1*label="E2EDISK"*' || fail "after Map: $(control media)"
-xdotool key --window "$dialog" Escape
+xdotool key Escape
 
 has_line() { [[ $(control console) == *"$1\\n"* ]]; }
 superblock_read() { [[ $(control "sector 2") == "ok $expected" ]]; }
@@ -54,15 +54,15 @@ for channel in km video media; do
   comes_back "$channel"
 done
 
-# The device dies and comes back on the same ports.
-ports=(--port-km "$(sed -n 's/.*portKM:\([0-9]*\).*/\1/p' <<<"$LAUNCH")"
-       --port-video "$(sed -n 's/.*portV:\([0-9]*\).*/\1/p' <<<"$LAUNCH")"
-       --port-media "$(sed -n 's/.*portMedia:\([0-9]*\).*/\1/p' <<<"$LAUNCH")")
+# The device dies and comes back on the same ports, with the same keys.
+item() { sed -n "s/.*[{,]$1:\([0-9A-Fa-f]*\).*/\1/p" <<<"$LAUNCH"; }
+same=(--port-km "$(item portKM)" --port-video "$(item portV)" --port-media "$(item portMedia)"
+      --des-encode "$(item desEncode)" --des-decode "$(item desDecode)")
 kill -KILL "$SIM_PID"
 wait "$SIM_PID" 2>/dev/null
 sleep 1
 kill -0 "$VIEWER_PID" 2>/dev/null || fail "the viewer ended with the device"
-start_sim "${screen[@]}" "${ports[@]}"
+start_sim "${screen[@]}" "${same[@]}"
 comes_back restart
 
 pass "came back after each channel's drop and after the device's restart"

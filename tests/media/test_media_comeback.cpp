@@ -135,8 +135,9 @@ TEST_P(MediaComeback, DropMidWriteKeepsWholeSectorsAndMapsAgainInTheSameMode)
     ASSERT_EQ(sim->command("close media 1"), "ok");
     ASSERT_TRUE(pump_until([&] { return closed; }, 5000));
     const std::uint32_t before = whole_sectors_written();
-    if (!readOnly)
+    if (!readOnly) {
         EXPECT_LT(before, kWriteCount) << "the drop came too late to cut the batch";
+    }
 
     reconnect();
     ASSERT_TRUE(wait_media("viewer=2", "mapped=1", mode)) << media();
