@@ -58,10 +58,15 @@ bool H264Video::open_km()
     const auto port = static_cast<std::uint16_t>(para.portKM);
     connect(m_km.get(), &c_km_session::signal_login_refused, this, [this, port] {
         // At start-up the program cannot work without the channel; later the banner says so.
-        if (!m_kmLoggedIn)
+        if (!m_kmLoggedIn) {
             on_login_refused("KM connect error.", "keyboard and mouse", port);
-        else if (m_kmKeeper)
+        } else if (m_kmKeeper) {
+            // A connection the device refused holds nothing; left open it could even be
+            // given the privilege this viewer asked for on it.
+            m_km->stop();
+            m_km->privilege().on_channel_lost();
             m_kmKeeper->login_refused();
+        }
     });
     connect(m_km.get(), &c_km_session::signal_login_accepted, this, [this] {
         m_kmLoggedIn = true;

@@ -47,10 +47,12 @@ bool H264Video::open_video()
             });
     const auto port = static_cast<std::uint16_t>(para.portV);
     connect(m_video.get(), &c_video_session::login_refused, this, [this, port] {
-        if (!m_videoLoggedIn)
+        if (!m_videoLoggedIn) {
             on_login_refused("Video connect error.", "video", port);
-        else if (m_videoKeeper)
+        } else if (m_videoKeeper) {
+            m_video->stop();
             m_videoKeeper->login_refused();
+        }
     });
     connect(m_video.get(), &c_video_session::login_accepted, this, [this] {
         m_videoLoggedIn = true;

@@ -1,0 +1,77 @@
+// The window while the device drops its channels: the banner says what is down, input goes
+// nowhere meanwhile, a refused login waits for "Reconnect now", and config.xml can turn
+// reconnecting off.
+#include "window_test_support.h"
+
+#include "h264video.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace {
+
+struct WindowComeback : WindowOnSim {
+    QWidget *banner() const { return m_window->findChild<QWidget *>("connectionBanner"); }
+    QString banner_text() const
+    {
+        QWidget *b = banner();
+        return b && b->isVisible() ? b->findChild<QLabel *>()->text() : QString();
+    }
+    bool banner_says(const QString &piece)
+    {
+        return wait_for([&] { return banner_text().contains(piece); }, kWaitMs);
+    }
+    void click(const QString &text)
+    {
+        for (QPushButton *button : banner()->findChildren<QPushButton *>())
+            if (button->text() == text)
+                button->click();
+    }
+    bool device_got_key(const std::string &report) const
+    {
+        const auto reports = km_payloads(3);
+        return std::find(reports.begin(), reports.end(), report) != reports.end();
+    }
+};
+
+constexpr const char *kKeyB = "0000050000000000";
+constexpr const char *kKeyC = "0000060000000000";
+
+} // namespace
+
+TEST_F(WindowComeback, KeyboardMouseDropSendsNothingMeanwhileAndARefusalWaitsForTheUser)
+{
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    EXPECT_EQ(sim_reply("login km refuse"), "ok");
+    EXPECT_EQ(sim_reply("close km 1"), "ok");
+    ASSERT_TRUE(banner_says("Keyboard and mouse channel lost.")) << banner_text().toStdString();
+    type_key(Qt::Key_B); // nowhere to go: never sent, not even later
+
+    ASSERT_TRUE(banner_says("The device refused the login.")) << banner_text().toStdString();
+    EXPECT_EQ(sim_reply("login km accept"), "ok");
+    click(QStringLiteral("Reconnect now"));
+    ASSERT_TRUE(wait_for([&] { return banner_text().isEmpty(); }, kWaitMs)) << banner_text().toStdString();
+    ASSERT_TRUE(wait_for([&] { return sim_reply("status").find("holder=") != std::string::npos &&
+                                      sim_reply("status").find("holder=0") == std::string::npos; },
+                         kWaitMs))
+        << sim_reply("status");
+    type_key(Qt::Key_C);
+    ASSERT_TRUE(wait_for([&] { return device_got_key(kKeyC); }, kWaitMs));
+    EXPECT_FALSE(device_got_key(kKeyB));
+}
+
+TEST_F(WindowComeback, ReconnectingTurnedOffLeavesTheVideoChannelDown)
+{
+    QFile config(m_settingsDir + "/config.xml");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("<config><mouseRate>50</mouseRate><reconnect>0</reconnect></config>");
+    config.close();
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    EXPECT_EQ(sim_reply("close video 1"), "ok");
+    ASSERT_TRUE(banner_says("Video channel lost. Reconnecting is turned off."))
+        << banner_text().toStdString();
+    EXPECT_EQ(sim_reply("viewers").find("video:2"), std::string::npos);
+}
