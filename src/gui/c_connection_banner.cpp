@@ -31,8 +31,12 @@ void c_connection_banner::show_text(const QString &text)
         return;
     }
     m_text->setText(text);
-    if (parentWidget())
-        setGeometry(0, 0, parentWidget()->width(), sizeHint().height());
+    // Along the bottom edge, where it hides the least of the remote screen (menus and title
+    // bars are at the top).
+    if (QWidget *parent = parentWidget()) {
+        const int height = sizeHint().height();
+        setGeometry(0, parent->height() - height, parent->width(), height);
+    }
     show();
     raise();
 }

@@ -5,7 +5,7 @@
 class QLabel;
 class QPushButton;
 
-// The strip over the remote picture while a device channel is down: what is down and what
+// The strip along the bottom of the remote picture while a device channel is down: what is down and what
 // is being done, with "Reconnect now" and "Close". A view only; the window fills it.
 // GUI thread.
 class c_connection_banner : public QFrame {

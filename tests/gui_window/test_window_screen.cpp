@@ -3,6 +3,7 @@
 
 #include "h264video.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QPixmap>
 
@@ -72,6 +73,11 @@ TEST_F(WindowOnSim, ShowsTheRemoteScreenScaledIntoTheLabelWithMargins)
 
 TEST_F(WindowOnSim, DeviceClosingTheVideoChannelLeavesTheLastPictureAndTheWindowServing)
 {
+    // Reconnecting off: no new picture may come.
+    QFile config(m_settingsDir + "/config.xml");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("<config><mouseRate>50</mouseRate><reconnect>0</reconnect></config>");
+    config.close();
     ASSERT_NO_FATAL_FAILURE(open_window());
     ASSERT_NE(sim_reply("viewers").find("video:1"), std::string::npos) << sim_reply("viewers");
     EXPECT_EQ(sim_reply("close video 1").rfind("ok", 0), 0u);
