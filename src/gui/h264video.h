@@ -128,7 +128,7 @@ private:
     void wire_media_keeper(bool reconnect);
     // Shows what is down in the banner, or hides it.
     void update_banner();
-    // The keyboard/mouse and media channels are both connected (or never dropped).
+    // The keyboard/mouse channel is connected (or never dropped).
     bool input_path_up() const;
 
     std::unique_ptr<Ui::H264VideoClass> ui;

@@ -124,8 +124,9 @@ void H264Video::HandleKMData(const void *sender, const unsigned char *body, uint
 
 bool H264Video::eventFilter(QObject *watched, QEvent *event)
 {
-    // Keyboard and mouse frames reach the device through the keyboard/mouse and the media
-    // channel: while either is down, input goes nowhere (nothing waits to be replayed).
+    // While the keyboard/mouse channel is down, input goes nowhere (nothing waits to be
+    // replayed on the next connection). The media send thread that carries the frames runs
+    // on while its own channel is down.
     if (m_capture && input_path_up() && m_capture->filter_event(watched, event))
         return true;
     return QMainWindow::eventFilter(watched, event);

@@ -34,8 +34,13 @@ void H264Video::wire_km_keeper(bool reconnect)
         "keyboard and mouse", para.ip, static_cast<std::uint16_t>(para.portKM), reconnect);
     connect(m_kmKeeper.get(), &c_channel_keeper::signal_state_changed, this,
             &H264Video::update_banner);
-    connect(m_km.get(), &c_km_session::signal_km_closed, m_kmKeeper.get(),
-            &c_channel_keeper::channel_down);
+    connect(m_km.get(), &c_km_session::signal_km_closed, this, [this, reconnect] {
+        // The device frees the privilege of a viewer that left; the connection made again
+        // asks for it anew. Without reconnecting the state stays as the device last told it.
+        if (reconnect)
+            m_km->privilege().on_channel_lost();
+        m_kmKeeper->channel_down();
+    });
     // As at start-up: the login, then the privilege query; input typed meanwhile is gone.
     m_kmKeeper->set_starter([this](std::shared_ptr<c_tcp_sock> socket) {
         m_km->start_on(std::move(socket), this);
@@ -73,10 +78,7 @@ void H264Video::wire_media_keeper(bool reconnect)
 
 bool H264Video::input_path_up() const
 {
-    const auto up = [](const std::unique_ptr<c_channel_keeper> &keeper) {
-        return !keeper || keeper->current() == c_channel_keeper::state::up;
-    };
-    return up(m_kmKeeper) && up(m_mediaKeeper);
+    return !m_kmKeeper || m_kmKeeper->current() == c_channel_keeper::state::up;
 }
 
 void H264Video::update_banner()

@@ -128,8 +128,10 @@ TEST_P(MediaComeback, DropMidWriteKeepsWholeSectorsAndMapsAgainInTheSameMode)
     ASSERT_TRUE(wait_media("viewer=1", mode, "idle=1")) << media();
 
     if (!readOnly) {
-        ASSERT_TRUE(has(sim->command("write " + std::to_string(kWriteStart) + " " +
-                                     std::to_string(kWriteCount) + " lba"), "ok"));
+        const std::string write = "write " + std::to_string(kWriteStart) + " " +
+                                  std::to_string(kWriteCount) + " lba";
+        ASSERT_TRUE(pump_until([&] { return has(sim->command(write), "ok"); }, 5000))
+            << sim->command(write) << " / " << media();
         ASSERT_TRUE(pump_until([&] { return whole_sectors_written() >= 1; }, 10000)) << media();
     }
     ASSERT_EQ(sim->command("close media 1"), "ok");

@@ -222,6 +222,5 @@ void c_km_session::on_km_socket_close()
 {
     TLOG_WARN << "km socket closed by the device";
     stop();
-    m_privilege.on_channel_lost();
     emit signal_km_closed();
 }

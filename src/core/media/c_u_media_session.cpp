@@ -90,6 +90,10 @@ void c_u_media_session::start_channel(std::uint32_t userID)
 void c_u_media_session::reopen_channel(std::shared_ptr<c_tcp_sock> socket, std::uint32_t userID)
 {
     channel_lost();
+    if (m_channel && !m_channel->stop())
+        TLOG_ERROR << "vm channel of the dropped connection did not stop in time";
+    m_channel.reset();
+    m_down = false;
     m_socket = std::move(socket);
     start_channel(userID);
     const auto mapped = disk();
@@ -107,9 +111,7 @@ void c_u_media_session::reopen_channel(std::shared_ptr<c_tcp_sock> socket, std::
 
 void c_u_media_session::channel_lost()
 {
-    if (m_channel && !m_channel->stop())
-        TLOG_ERROR << "vm channel of the dropped connection did not stop in time";
-    m_channel.reset();
+    m_down = true;
     stop_reader();
     {
         QMutexLocker state(&m_stateLock);
@@ -149,6 +151,10 @@ bool c_u_media_session::map(const QString &source, bool readOnly)
     }
     if (m_mapped) {
         TLOG_WARN << "map while mapped ignored: " << source;
+        return false;
+    }
+    if (m_down) {
+        TLOG_WARN << "map while the device is away refused: " << source;
         return false;
     }
     auto disk = std::make_shared<c_read_write_disk_sector_win>();
@@ -224,7 +230,8 @@ void c_u_media_session::unmap()
         mapped = std::move(m_disk);
         m_disk.reset();
     }
-    m_queue.append(make_u_map_pak(kUnit, 0x00, mapped ? mapped->sectorCount() : 0));
+    if (!m_down)
+        m_queue.append(make_u_map_pak(kUnit, 0x00, mapped ? mapped->sectorCount() : 0));
     if (mapped)
         mapped->closeDisk();
     m_progressDone = false;
@@ -248,8 +255,11 @@ void c_u_media_session::shutdown()
         return;
     m_shutDown = true;
     if (m_channel) {
-        m_queue.append(make_u_map_pak(kUnit, 0x00, 0));
-        wait_until_sent(m_config.closeWaitMs);
+        // A device that went away gets no final unmap: nothing could carry it.
+        if (!m_down) {
+            m_queue.append(make_u_map_pak(kUnit, 0x00, 0));
+            wait_until_sent(m_config.closeWaitMs);
+        }
         m_channel->stop();
     }
     m_queue.clear();
@@ -303,6 +313,8 @@ void c_u_media_session::add_image(const QString &path)
 
 void c_u_media_session::enqueue_request_status()
 {
+    if (m_down)
+        return;
     m_queue.append(make_u_ask_pak(kUnit, 0));
     m_idleTicks = 0;
     TLOG_INFO << "enqueue request status package";

@@ -90,10 +90,13 @@ public:
     // queued, and a disk that is still mapped here is mapped again in the same mode
     // (read-only stays read-only), then polled. GUI thread.
     void reopen_channel(std::shared_ptr<c_tcp_sock> socket, std::uint32_t userID);
-    // The device dropped the channel: its threads stop (no send is tried on the dead
-    // socket, and no keyboard/mouse frame rides it), the batch in progress is abandoned;
-    // the disk stays mapped here for reopen_channel. GUI thread; harmless when repeated.
+    // The device dropped the channel: the batch in progress is abandoned and no media frame
+    // is queued any more (none would leave: the dead socket would fail each one in a loop),
+    // while the send thread goes on carrying keyboard/mouse frames until reopen_channel
+    // replaces it. The disk stays mapped here; a map asked for meanwhile is refused. GUI
+    // thread; harmless when repeated.
     void channel_lost();
+    bool channel_down() const { return m_down.load(); }
     // Called on the media receive thread when the device closes the channel. Before
     // open_channel.
     void set_on_closed(std::function<void()> callback) { m_onClosed = std::move(callback); }
@@ -191,6 +194,7 @@ private:
     c_net_syncer *m_syncer = nullptr;   // GUI thread
     bool m_announcedReadOnly = false;   // the mapping's read-only flag, for a map again
     std::function<void()> m_onClosed;
+    std::atomic<bool> m_down{false}; // the device dropped the channel; nothing is queued
 
     std::atomic<bool> m_mapped{false};
     std::atomic<bool> m_idle{false};
