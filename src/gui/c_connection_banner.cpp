@@ -9,6 +9,9 @@ c_connection_banner::c_connection_banner(QWidget *parent)
 {
     setObjectName(QStringLiteral("connectionBanner"));
     setAutoFillBackground(true);
+    // Readable over any picture, whatever the application's style sheet gives frames.
+    setStyleSheet(QStringLiteral("#connectionBanner { background-color: #202020; }"
+                                 "#connectionBanner QLabel { color: #ffffff; }"));
     setFrameShape(QFrame::StyledPanel);
     auto *layout = new QHBoxLayout(this);
     layout->addWidget(m_text, 1);

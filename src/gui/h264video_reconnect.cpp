@@ -13,6 +13,9 @@
 #include "tools/socket/c_channel_keeper.h"
 #include "video/c_video_session.h"
 
+#include <cctype>
+#include <vector>
+
 void H264Video::start_keepers()
 {
     bool reconnect = true;
@@ -81,18 +84,27 @@ bool H264Video::input_path_up() const
     return !m_kmKeeper || m_kmKeeper->current() == c_channel_keeper::state::up;
 }
 
+// One line, so that the banner stays within the margin below a picture of the usual shape:
+// the one channel down as its keeper says, or the channels down and what the first of them
+// is doing ("Video and virtual disk channels lost. Reconnecting in 2 s").
 void H264Video::update_banner()
 {
     if (!m_banner)
         return;
-    QString text;
+    std::vector<const c_channel_keeper *> down;
     for (const c_channel_keeper *keeper :
          {m_kmKeeper.get(), m_videoKeeper.get(), m_mediaKeeper.get()}) {
-        if (!keeper || keeper->current() == c_channel_keeper::state::up)
-            continue;
-        if (!text.isEmpty())
-            text += QLatin1Char('\n');
-        text += QString::fromStdString(keeper->describe());
+        if (keeper && keeper->current() != c_channel_keeper::state::up)
+            down.push_back(keeper);
     }
-    m_banner->show_text(text);
+    std::string text;
+    if (down.size() == 1)
+        text = down.front()->describe();
+    if (down.size() > 1) {
+        for (std::size_t i = 0; i < down.size(); ++i)
+            text += (i == 0 ? "" : i + 1 == down.size() ? " and " : ", ") + down[i]->channel();
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        text += " channels lost. " + down.front()->action();
+    }
+    m_banner->show_text(QString::fromStdString(text));
 }

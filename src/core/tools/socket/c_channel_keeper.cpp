@@ -38,16 +38,22 @@ int c_channel_keeper::seconds_left() const
 
 std::string c_channel_keeper::describe() const
 {
+    if (m_state == state::up)
+        return {};
     std::string name = m_channel;
     if (!name.empty())
         name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    return name + " channel lost. " + action();
+}
+
+std::string c_channel_keeper::action() const
+{
     switch (m_state) {
     case state::up: return {};
-    case state::waiting:
-        return name + " channel lost. Reconnecting in " + std::to_string(seconds_left()) + " s";
-    case state::connecting: return name + " channel lost. Reconnecting...";
-    case state::refused: return name + " channel lost. The device refused the login.";
-    case state::off: return name + " channel lost. Reconnecting is turned off.";
+    case state::waiting: return "Reconnecting in " + std::to_string(seconds_left()) + " s";
+    case state::connecting: return "Reconnecting...";
+    case state::refused: return "The device refused the login.";
+    case state::off: return "Reconnecting is turned off.";
     }
     return {};
 }

@@ -58,6 +58,9 @@ public:
     // What the user is told while the channel is down, e.g. "Video channel lost.
     // Reconnecting in 4 s"; empty while it is up.
     std::string describe() const;
+    // Its second half alone: "Reconnecting in 4 s", "Reconnecting...", "The device refused
+    // the login.", "Reconnecting is turned off."; empty while up.
+    std::string action() const;
 
 signals:
     // The state changed, or (while waiting) the seconds left did.
