@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include <algorithm>
@@ -75,3 +76,34 @@ TEST_F(WindowComeback, ReconnectingTurnedOffLeavesTheVideoChannelDown)
         << banner_text().toStdString();
     EXPECT_EQ(sim_reply("viewers").find("video:2"), std::string::npos);
 }
+
+namespace {
+
+struct refusal_case {
+    const char *channel;
+    const char *text; // the box's first line and the channel's name
+};
+
+struct StartRefused : WindowOnSim, ::testing::WithParamInterface<refusal_case> {};
+
+} // namespace
+
+TEST_P(StartRefused, LoginRefusedAtStartUpIsAFailureNamingTheChannel)
+{
+    EXPECT_EQ(sim_reply(std::string("login ") + GetParam().channel + " refuse"), "ok");
+    ASSERT_NO_FATAL_FAILURE(show_window());
+    QMessageBox *box = nullptr;
+    ASSERT_TRUE(wait_for([&] { return (box = m_window->findChild<QMessageBox *>()) != nullptr; },
+                         kWaitMs));
+    EXPECT_TRUE(m_window->start_failed());
+    EXPECT_EQ(box->icon(), QMessageBox::Critical);
+    EXPECT_TRUE(box->text().startsWith(GetParam().text)) << box->text().toStdString();
+    EXPECT_TRUE(box->text().endsWith(": login refused by the device")) << box->text().toStdString();
+    box->reject();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , StartRefused,
+    ::testing::Values(refusal_case{"km", "KM connect error.\nkeyboard and mouse channel, 127.0.0.1:"},
+                      refusal_case{"video", "Video connect error.\nvideo channel, 127.0.0.1:"}),
+    [](const auto &test) { return std::string(test.param.channel); });
