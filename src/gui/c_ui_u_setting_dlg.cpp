@@ -55,6 +55,10 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(const options &config, QWidget *parent)
         QMetaObject::invokeMethod(this, &c_ui_u_setting_dlg::on_channel_closed,
                                   Qt::QueuedConnection);
     });
+    m_session->set_on_login_answer([this](bool accepted) {
+        QMetaObject::invokeMethod(
+            this, [this, accepted] { emit signal_login_answer(accepted); }, Qt::QueuedConnection);
+    });
     open_channel(config);
     m_enumTimer = startTimer(kEnumIntervalMs);
 }

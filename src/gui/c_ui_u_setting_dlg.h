@@ -70,6 +70,8 @@ signals:
     // The device closed the media channel; a mapped disk is shown as lost until
     // reopen_channel. GUI thread.
     void signal_channel_closed();
+    // The device answered the media channel's login. GUI thread.
+    void signal_login_answer(bool accepted);
 
 public slots:
     void on_slot_map();

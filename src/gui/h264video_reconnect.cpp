@@ -72,11 +72,18 @@ void H264Video::wire_media_keeper(bool reconnect)
             &H264Video::update_banner);
     connect(m_media.get(), &c_ui_u_setting_dlg::signal_channel_closed, m_mediaKeeper.get(),
             &c_channel_keeper::channel_down);
-    // The media channel's login answer is not watched: the connection counts as back.
-    m_mediaKeeper->set_starter([this](std::shared_ptr<c_tcp_sock> socket) {
-        m_media->reopen_channel(std::move(socket));
-        m_mediaKeeper->login_accepted();
+    connect(m_media.get(), &c_ui_u_setting_dlg::signal_login_answer, this, [this](bool accepted) {
+        if (accepted) {
+            m_mediaKeeper->login_accepted();
+            return;
+        }
+        // Nothing is asked of a device that refused us; the keyboard/mouse frames the send
+        // thread carries still go out.
+        m_media->session().channel_lost();
+        m_mediaKeeper->login_refused();
     });
+    m_mediaKeeper->set_starter(
+        [this](std::shared_ptr<c_tcp_sock> socket) { m_media->reopen_channel(std::move(socket)); });
 }
 
 bool H264Video::input_path_up() const

@@ -371,6 +371,8 @@ std::uint8_t c_u_media_session::dispatch(const std::uint8_t *body, std::uint32_t
     case kUTypeUserId:
         if (!too_short(2))
             TLOG_INFO << "vm,, recv userID ack,value=" << body[1];
+        if (m_onLogin)
+            m_onLogin(bodyLength >= 2 && body[1] == 0);
         return kHandled;
     case kUTypeMap:
         if (too_short(3))

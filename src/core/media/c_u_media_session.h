@@ -100,6 +100,9 @@ public:
     // Called on the media receive thread when the device closes the channel. Before
     // open_channel.
     void set_on_closed(std::function<void()> callback) { m_onClosed = std::move(callback); }
+    // Called on the media receive thread with the device's answer to the login (true:
+    // accepted). Before open_channel.
+    void set_on_login_answer(std::function<void(bool)> callback) { m_onLogin = std::move(callback); }
     // Lets the keyboard/mouse syncer send through the media send thread (null detaches).
     // The syncer must stay alive until it is detached or this session is shut down.
     void set_syncer(c_net_syncer *syncer);
@@ -194,6 +197,7 @@ private:
     c_net_syncer *m_syncer = nullptr;   // GUI thread
     bool m_announcedReadOnly = false;   // the mapping's read-only flag, for a map again
     std::function<void()> m_onClosed;
+    std::function<void(bool)> m_onLogin;
     std::atomic<bool> m_down{false}; // the device dropped the channel; nothing is queued
 
     std::atomic<bool> m_mapped{false};
