@@ -120,8 +120,8 @@ private:
                            const std::string &cause);
     // The device refused the login of a channel: tells the user, then ends the program.
     void on_login_refused(const char *firstLine, const char *channel, std::uint16_t port);
-    // Once the start has succeeded: the keyboard/mouse and video channels are connected
-    // again when the device drops them (unless "config.xml" turns that off).
+    // Once the start has succeeded: the keyboard/mouse, video and media channels are
+    // connected again when the device drops them (unless "config.xml" turns that off).
     void start_keepers();
     void wire_km_keeper(bool reconnect);
     void wire_video_keeper(bool reconnect);
