@@ -130,18 +130,23 @@ void quit_on_termination_signals(QApplication &app)
 
 int refuse_start(QApplication &app, const std::vector<std::string> &problems)
 {
-    // Shown from the event loop rather than by a nested one, so that a termination signal
-    // (logout, a launcher giving up) ends it as it would end the window.
-    quit_on_termination_signals(app);
     QString details;
     for (const std::string &problem : problems) {
         TLOG_ERROR << "launch text refused: " << problem;
         details += QLatin1Char('\n') + QString::fromStdString(problem);
     }
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
-                    QStringLiteral("Launch parameter error.") + details, QMessageBox::Ok);
+    return report_start_failure(app, QStringLiteral("Launch parameter error.") + details,
+                                kStartRefusedStatus);
+}
+
+int report_start_failure(QApplication &app, const QString &text, int status)
+{
+    // Shown from the event loop rather than by a nested one, so that a termination signal
+    // (logout, a launcher giving up) ends it as it would end the window.
+    quit_on_termination_signals(app);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok);
     QObject::connect(&box, &QMessageBox::finished, &app, &QCoreApplication::quit);
     box.open();
     app.exec();
-    return kStartRefusedStatus;
+    return status;
 }

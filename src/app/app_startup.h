@@ -4,6 +4,7 @@
 #include <vector>
 
 class QApplication;
+class QString;
 
 // Steps of the program entry that need the widget toolkit. GUI thread only.
 
@@ -22,6 +23,10 @@ int run_serial_bridge_mode(const std::string &decodedText);
 // signal arrives. `problems` name launch items, never their values. Call instead of
 // creating the window.
 int refuse_start(QApplication &app, const std::vector<std::string> &problems);
+
+// Logs nothing, shows `text` in a critical "Error" box and returns `status` once the box is
+// closed or a termination signal arrives. Call instead of running the window.
+int report_start_failure(QApplication &app, const QString &text, int status);
 
 // Applies the style sheet resource ":/qss/H264Video" to the application (an empty sheet
 // when the resource is missing).

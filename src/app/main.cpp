@@ -60,9 +60,9 @@ int main(int argc, char *argv[])
     apply_style_sheet(app);
 
     H264Video window(nullptr, {});
-    // The device could not be reached; the user has been told.
+    // The device could not be reached: a launcher must be able to tell failure from success.
     if (window.start_failed())
-        return 0;
+        return report_start_failure(app, window.start_failure(), H264Video::kStartFailedStatus);
     window.setWindowTitle(launch_window_title(para));
     window.setMouseTracking(true);
     window.show();
@@ -70,5 +70,8 @@ int main(int argc, char *argv[])
     // yet, and a start-up message box would otherwise hold the signal (the event loop's quit
     // does not reach a box shown before the loop runs).
     quit_on_termination_signals(app);
-    return app.exec();
+    const int status = app.exec();
+    // A login the device refused ends the loop with the failure status; a termination
+    // signal during its box must not turn that into success.
+    return window.start_failed() ? H264Video::kStartFailedStatus : status;
 }

@@ -50,6 +50,15 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(const options &config, QWidget *parent)
     // the style sheet's padding need more, and a squeezed button clips its text.
     ensurePolished();
     resize(size().expandedTo(sizeHint()));
+    m_userID = config.userID;
+    m_session->set_on_closed([this] {
+        QMetaObject::invokeMethod(this, &c_ui_u_setting_dlg::on_channel_closed,
+                                  Qt::QueuedConnection);
+    });
+    m_session->set_on_login_answer([this](bool accepted) {
+        QMetaObject::invokeMethod(
+            this, [this, accepted] { emit signal_login_answer(accepted); }, Qt::QueuedConnection);
+    });
     open_channel(config);
     m_enumTimer = startTimer(kEnumIntervalMs);
 }
@@ -84,6 +93,21 @@ void c_ui_u_setting_dlg::open_channel(const options &config)
         box->exec();
     else
         box->open();
+}
+
+void c_ui_u_setting_dlg::on_channel_closed()
+{
+    TLOG_WARN << "vm socket closed by the device" << (m_session->is_mapped() ? ", disk lost" : "");
+    m_session->channel_lost();
+    if (m_session->is_mapped())
+        m_ui->label_3->setText(QStringLiteral("Disk lost: the device dropped the connection"));
+    emit signal_channel_closed();
+}
+
+void c_ui_u_setting_dlg::reopen_channel(std::shared_ptr<c_tcp_sock> socket)
+{
+    m_session->reopen_channel(std::move(socket), m_userID);
+    m_ui->label_3->setText(kProgressText + u':');
 }
 
 void c_ui_u_setting_dlg::set_net_syncer(c_net_syncer *syncer)

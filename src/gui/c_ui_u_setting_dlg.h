@@ -62,6 +62,17 @@ public:
 
     c_u_media_session &session() { return *m_session; }
 
+    // The media channel on a connection made again after a drop (see
+    // c_u_media_session::reopen_channel); the dialog no longer shows the disk as lost.
+    void reopen_channel(std::shared_ptr<c_tcp_sock> socket);
+
+signals:
+    // The device closed the media channel; a mapped disk is shown as lost until
+    // reopen_channel. GUI thread.
+    void signal_channel_closed();
+    // The device answered the media channel's login. GUI thread.
+    void signal_login_answer(bool accepted);
+
 public slots:
     void on_slot_map();
     void on_slot_unmap();
@@ -79,9 +90,11 @@ private:
     void open_channel(const options &config);
     void show_mapped(bool mapped);
     void stop_timer(int &id);
+    void on_channel_closed();
 
     std::unique_ptr<Ui::uSetingDialog> m_ui;
     std::unique_ptr<c_u_media_session> m_session;
+    std::uint32_t m_userID = 0;
     int m_enumTimer = 0;
     int m_progressTimer = 0;
     int m_askTimer = 0;

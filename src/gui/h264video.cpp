@@ -13,9 +13,13 @@
 #include "sysKeyConfig.h"
 #include "video/c_video_session.h"
 
+#include "tools/socket/c_channel_keeper.h"
+#include "tools/socket/connect_failure.h"
+
 #include <QCoreApplication>
 #include <QLayout>
 #include <QMenu>
+#include <QMessageBox>
 #include <QResizeEvent>
 #include <QToolButton>
 
@@ -37,7 +41,7 @@ H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &sett
     connect(m_sysKeyConfig, &sysKeyConfig::updateSysKeyMap, this, &H264Video::on_updateSyskey);
     rebuild_syskey_menu();
 
-    m_startFailed = !start_device_session();
+    start_device_session();
 
     if (para.mouseMode == 1)
         ui->actionAlign->setVisible(false);
@@ -45,12 +49,38 @@ H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &sett
 
 H264Video::~H264Video()
 {
-    // Channels first: their threads call back into this window.
+    // Nothing connects again from here on; then the channels, whose threads call back into
+    // this window.
+    m_kmKeeper.reset();
+    m_videoKeeper.reset();
+    m_mediaKeeper.reset();
     stop_video();
     m_media.reset();
     m_capture.reset();
     if (m_km)
         m_km->stop();
+}
+
+void H264Video::set_start_failure(const char *firstLine, const char *channel,
+                                  std::uint16_t port, const std::string &cause)
+{
+    m_startFailure = QString::fromStdString(start_failure_text(firstLine, channel, para.ip, port, cause));
+    TLOG_ERROR << channel << " channel to " << para.ip << ":" << port << " failed: " << cause;
+}
+
+// GUI thread, from the event loop. The box is shown without a nested loop, so that a
+// termination signal still ends the program, with the failure status either way.
+void H264Video::on_login_refused(const char *firstLine, const char *channel, std::uint16_t port)
+{
+    if (start_failed())
+        return; // told once
+    set_start_failure(firstLine, channel, port, "login refused by the device");
+    auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"), m_startFailure,
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this,
+            [] { QCoreApplication::exit(kStartFailedStatus); });
+    box->open();
 }
 
 void H264Video::build_shell()
@@ -200,6 +230,7 @@ void H264Video::apply_resize_rule()
     if (!ui->label->picture().isNull())
         show_picture(ui->label->picture());
     mark_window_resized();
+    update_banner();
 }
 
 QSize H264Video::video_area() const

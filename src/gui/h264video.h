@@ -18,6 +18,9 @@ class H264VideoClass;
 }
 class QAction;
 class QToolButton;
+class c_channel_keeper;
+class c_tcp_sock;
+class c_connection_banner;
 class c_input_capture;
 class c_km_session;
 class c_ui_u_setting_dlg;
@@ -34,17 +37,24 @@ class H264Video : public QMainWindow, public c_abs_net_handler, public c_net_syn
     Q_OBJECT
 
 public:
+    // Exit status of a program whose device connection failed at start-up or whose login
+    // the device refused.
+    static constexpr int kStartFailedStatus = 3;
+
     // Builds the shell, loads "config.xml" and "key.xml" and connects to the device
-    // (keyboard/mouse, media, video). A failed keyboard/mouse or video connection has been
-    // reported in a message box when this returns: then start_failed() is true and the
-    // program should end with status 0.
+    // (keyboard/mouse, media, video). When the keyboard/mouse or video connection fails,
+    // start_failed() is true and start_failure() holds the text for the user (nothing has
+    // been shown yet): the program shows it and ends with kStartFailedStatus. A login that
+    // the device refuses later is shown by the window itself, which then ends the event loop
+    // with kStartFailedStatus and reports start_failed() from then on.
     explicit H264Video(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     // The same with "config.xml" and "key.xml" read from and written to `settingsDir`
     // instead of the program's folder.
     H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &settingsDir);
     ~H264Video() override;
 
-    bool start_failed() const { return m_startFailed; }
+    bool start_failed() const { return !m_startFailure.isEmpty(); }
+    const QString &start_failure() const { return m_startFailure; }
 
     // Keyboard/mouse channel messages; runs on its receive thread.
     std::uint8_t HandleMsg(c_socket_thread *sender, const std::uint8_t *body,
@@ -103,6 +113,23 @@ private:
     void restart_mouse_sampling();
     bool open_video();
     void stop_video();
+    // Starts the video session on a connection made again.
+    void restart_video(std::shared_ptr<c_tcp_sock> socket);
+    // Records why a channel could not be opened, for start_failure().
+    void set_start_failure(const char *firstLine, const char *channel, std::uint16_t port,
+                           const std::string &cause);
+    // The device refused the login of a channel: tells the user, then ends the program.
+    void on_login_refused(const char *firstLine, const char *channel, std::uint16_t port);
+    // Once the start has succeeded: the keyboard/mouse, video and media channels are
+    // connected again when the device drops them (unless "config.xml" turns that off).
+    void start_keepers();
+    void wire_km_keeper(bool reconnect);
+    void wire_video_keeper(bool reconnect);
+    void wire_media_keeper(bool reconnect);
+    // Shows what is down in the banner, or hides it.
+    void update_banner();
+    // The keyboard/mouse channel is connected (or never dropped).
+    bool input_path_up() const;
 
     std::unique_ptr<Ui::H264VideoClass> ui;
     QString m_settingsDir; // holds "config.xml" and "key.xml"
@@ -114,7 +141,7 @@ private:
     bool m_fullScreen = false;
     bool m_realignPending = true;
     QColor m_marginColour;
-    bool m_startFailed = false;
+    QString m_startFailure; // empty while the start has not failed
 
     // Keyboard/mouse channel, input capture and the virtual media dialog.
     std::unique_ptr<c_km_session> m_km;
@@ -123,6 +150,14 @@ private:
 
     // Video channel.
     std::unique_ptr<c_video_session> m_video;
+
+    // Channels brought back after a drop, and the banner that says so.
+    std::unique_ptr<c_channel_keeper> m_kmKeeper;
+    std::unique_ptr<c_channel_keeper> m_videoKeeper;
+    std::unique_ptr<c_channel_keeper> m_mediaKeeper;
+    c_connection_banner *m_banner = nullptr;
+    bool m_kmLoggedIn = false;    // the device accepted a keyboard/mouse login once
+    bool m_videoLoggedIn = false; // ... and a video login
 
     // Display.
     display_geometry m_geometry;

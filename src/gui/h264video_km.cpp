@@ -8,6 +8,8 @@
 #include "km/c_km_session.h"
 #include "launch/LaunchParams.h"
 #include "logging/log.h"
+#include "tools/socket/c_channel_keeper.h"
+#include "tools/socket/connect_failure.h"
 
 #include <QMessageBox>
 
@@ -40,6 +42,7 @@ bool H264Video::start_device_session()
     if (!open_video())
         return false;
     m_km->start_keep_alive();
+    start_keepers();
     return true;
 }
 
@@ -52,9 +55,27 @@ bool H264Video::open_km()
         ui->actionMouseHide->setIcon(QIcon(c_input_capture::mouse_show_icon(shown)));
         ui->actionMouseHide->setToolTip(c_input_capture::mouse_show_tip(shown));
     });
-    if (!m_km->create_km_socket(para.ip, static_cast<std::uint16_t>(para.portKM), this)) {
-        QMessageBox::information(this, QStringLiteral("Error"), QStringLiteral("KM connect error."),
-                                 QMessageBox::Ok);
+    const auto port = static_cast<std::uint16_t>(para.portKM);
+    connect(m_km.get(), &c_km_session::signal_login_refused, this, [this, port] {
+        // At start-up the program cannot work without the channel; later the banner says so.
+        if (!m_kmLoggedIn) {
+            on_login_refused("KM connect error.", "keyboard and mouse", port);
+        } else if (m_kmKeeper) {
+            // A connection the device refused holds nothing; left open it could even be
+            // given the privilege this viewer asked for on it.
+            m_km->stop();
+            m_km->privilege().on_channel_lost();
+            m_kmKeeper->login_refused();
+        }
+    });
+    connect(m_km.get(), &c_km_session::signal_login_accepted, this, [this] {
+        m_kmLoggedIn = true;
+        if (m_kmKeeper)
+            m_kmKeeper->login_accepted();
+    });
+    if (!m_km->create_km_socket(para.ip, port, this)) {
+        set_start_failure("KM connect error.", "keyboard and mouse", port,
+                          connect_failure_cause(m_km->connect_error()));
         return false;
     }
     return true;
@@ -103,7 +124,10 @@ void H264Video::HandleKMData(const void *sender, const unsigned char *body, uint
 
 bool H264Video::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_capture && m_capture->filter_event(watched, event))
+    // While the keyboard/mouse channel is down, input goes nowhere (nothing waits to be
+    // replayed on the next connection). The media send thread that carries the frames runs
+    // on while its own channel is down.
+    if (m_capture && input_path_up() && m_capture->filter_event(watched, event))
         return true;
     return QMainWindow::eventFilter(watched, event);
 }

@@ -5,10 +5,11 @@
 
 #include "km/c_km_session.h"
 #include "launch/LaunchParams.h"
+#include "tools/socket/c_channel_keeper.h"
+#include "tools/socket/connect_failure.h"
 #include "video/c_video_session.h"
 #include "video_picture_image.h"
 
-#include <QMessageBox>
 
 #include <algorithm>
 
@@ -44,12 +45,34 @@ bool H264Video::open_video()
             [this](const video_picture &picture) {
                 on_slot_decode_one_frame(video_picture_image(picture));
             });
+    const auto port = static_cast<std::uint16_t>(para.portV);
+    connect(m_video.get(), &c_video_session::login_refused, this, [this, port] {
+        if (!m_videoLoggedIn) {
+            on_login_refused("Video connect error.", "video", port);
+        } else if (m_videoKeeper) {
+            m_video->stop();
+            m_videoKeeper->login_refused();
+        }
+    });
+    connect(m_video.get(), &c_video_session::login_accepted, this, [this] {
+        m_videoLoggedIn = true;
+        if (m_videoKeeper)
+            m_videoKeeper->login_accepted();
+    });
     if (!m_video->open(video_options())) {
-        QMessageBox::information(this, QStringLiteral("Error"),
-                                 QStringLiteral("Video connect error."), QMessageBox::Ok);
+        set_start_failure("Video connect error.", "video", port,
+                          connect_failure_cause(m_video->connect_error()));
         return false;
     }
     return true;
+}
+
+// The device starts a new connection with a key frame; the mouse is aligned again once it
+// shows.
+void H264Video::restart_video(std::shared_ptr<c_tcp_sock> socket)
+{
+    m_realignPending = true;
+    m_video->start(std::move(socket), video_options());
 }
 
 void H264Video::stop_video()

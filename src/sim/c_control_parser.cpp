@@ -137,6 +137,9 @@ const std::map<std::string_view, verb_info> &verbs()
         {"stall", {verb::stall, 3, 3, "stall CH ID"}},
         {"resume", {verb::resume, 3, 3, "resume CH ID"}},
         {"next", {verb::next, 3, 3, "next CH close|mute|normal"}},
+        {"login", {verb::login, 3, 3, "login CH accept|refuse"}},
+        {"listen", {verb::listen, 1, 1, "listen"}},
+        {"unlisten", {verb::unlisten, 1, 1, "unlisten"}},
     };
     return table;
 }
@@ -200,6 +203,9 @@ bool parse_arguments(const std::vector<std::string_view> &w, control_command &c)
     case verb::resume:
     case verb::oversize: return parse_connection(w, c);
     case verb::next: return channel_of(w[1], c.where) && parse_arrival(w[2], c.fate);
+    case verb::login:
+        c.refuse = w[2] == "refuse";
+        return channel_of(w[1], c.where) && (c.refuse || w[2] == "accept");
     case verb::garbage: return parse_connection(w, c) && number(w[3], 1, kMaxSendBytes, c.first);
     case verb::flood:
         return parse_connection(w, c) && number(w[3], 1, 100000, c.first) && hex_bytes(w, 4, c.bytes);
@@ -260,5 +266,6 @@ const char *control_help_text()
            "malformed CH ID checksum|short|cipher|header | keyframe | console | clear | "
            "pointer | read S N | write S N 00..FF|lba | nothing | refuse-next | ffff | "
            "silent T | media | sector S | dump [N] | stats | screenshot PATH | stall CH ID | "
-           "resume CH ID | next CH close|mute|normal | quit  (CH = km|video|media)";
+           "resume CH ID | next CH close|mute|normal | login CH accept|refuse | unlisten | "
+           "listen | quit  (CH = km|video|media)";
 }

@@ -14,7 +14,7 @@ struct control_command {
         none, // empty line or comment: no reply
         help, status, viewers, send, priv, led, ack, close, garbage, oversize, malformed,
         keyframe, console, clear, pointer, read, write, nothing, refuse_next, ffff, silent,
-        media, sector, dump, stats, screenshot, quit, stall, resume, next, flood,
+        media, sector, dump, stats, screenshot, quit, stall, resume, next, flood, login, listen, unlisten,
     };
     enum class channel { km, video, media };
     enum class defect { checksum, short_body, cipher, header };
@@ -34,6 +34,7 @@ struct control_command {
     defect flaw = defect::checksum;  // malformed
     std::string path;                // screenshot: the picture file
     arrival fate = arrival::normal;  // next
+    bool refuse = false;             // login: refuse (true) or accept the logins on `where`
 };
 
 // False with a reason in `error` when the line is not a valid command.

@@ -127,6 +127,14 @@ std::string c_sim_control::run(const control_command &c)
                                                         ? c_sim_device::arrival::mute
                                                         : c_sim_device::arrival::normal);
         return "ok";
+    case verb::login: m_device.set_login_refused(kind_of(c.where), c.refuse); return "ok";
+    case verb::unlisten: m_device.stop_listening(); return "ok";
+    case verb::listen: {
+        QString error;
+        if (!m_device.listen_again(error))
+            return "err " + error.toStdString();
+        return "ok";
+    }
     default: return run_media_command(c);
     }
 }

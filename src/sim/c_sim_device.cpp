@@ -48,18 +48,14 @@ c_sim_device::~c_sim_device()
 
 bool c_sim_device::start(QString &error)
 {
-    const std::uint16_t ports[3] = {m_options.portKM, m_options.portVideo, m_options.portMedia};
-    const char *names[3] = {"keyboard/mouse", "video", "media"};
+    m_ports = {m_options.portKM, m_options.portVideo, m_options.portMedia};
     for (std::size_t i = 0; i < 3; ++i) {
         const auto channel = static_cast<kind>(i);
-        if (!m_servers[i].listen(QHostAddress::LocalHost, ports[i])) {
-            error = QStringLiteral("cannot listen on 127.0.0.1:%1 (%2): %3")
-                        .arg(ports[i]).arg(QString::fromLatin1(names[i]), m_servers[i].errorString());
-            return false;
-        }
         connect(&m_servers[i], &QTcpServer::newConnection, this,
                 [this, channel] { on_new_connection(channel); });
     }
+    if (!listen_all(error))
+        return false;
     if (!m_options.logJsonPath.isEmpty() && !m_log.open_file(m_options.logJsonPath.toStdString())) {
         error = QStringLiteral("cannot open ") + m_options.logJsonPath;
         return false;
@@ -85,9 +81,54 @@ bool c_sim_device::start(QString &error)
     return true;
 }
 
+// The ports actually bound are kept, so that listening again takes the same ones even
+// when the options asked for any free port.
+bool c_sim_device::listen_all(QString &error)
+{
+    const char *names[3] = {"keyboard/mouse", "video", "media"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (m_servers[i].isListening())
+            continue;
+        if (!m_servers[i].listen(QHostAddress::LocalHost, m_ports[i])) {
+            error = QStringLiteral("cannot listen on 127.0.0.1:%1 (%2): %3")
+                        .arg(m_ports[i]).arg(QString::fromLatin1(names[i]), m_servers[i].errorString());
+            return false;
+        }
+        m_ports[i] = m_servers[i].serverPort();
+    }
+    return true;
+}
+
+void c_sim_device::stop_listening()
+{
+    for (QTcpServer &server : m_servers)
+        server.close();
+    TLOG_INFO << "sim: not listening any more, as asked";
+}
+
+bool c_sim_device::listen_again(QString &error)
+{
+    if (!listen_all(error))
+        return false;
+    TLOG_INFO << "sim: listening again, video " << port(kind::video) << ", km " << port(kind::km)
+              << ", media " << port(kind::media);
+    return true;
+}
+
+void c_sim_device::set_login_refused(kind channel, bool refused)
+{
+    m_refuseLogin[slot(channel)] = refused;
+    TLOG_INFO << "sim: logins on channel " << slot(channel) << (refused ? " refused" : " accepted");
+}
+
+bool c_sim_device::login_refused(kind channel) const
+{
+    return m_refuseLogin[slot(channel)];
+}
+
 std::uint16_t c_sim_device::port(kind channel) const
 {
-    return m_servers[slot(channel)].serverPort();
+    return m_ports[slot(channel)];
 }
 
 std::string c_sim_device::launch_text() const

@@ -73,6 +73,14 @@ public:
     // succeeds either way). Applies to one connection, then the channel is normal again.
     enum class arrival { normal, close, mute };
     void set_next_arrival(kind channel, arrival fate);
+    // Logins on `channel` are answered with result 1 (refused) from now on, or with 0 again.
+    // A refused connection stays open, not logged in.
+    void set_login_refused(kind channel, bool refused);
+    bool login_refused(kind channel) const;
+    // Stops accepting connections on all three channels (those accepted stay), and accepts
+    // them again on the same ports. False with a reason when a port cannot be bound again.
+    void stop_listening();
+    bool listen_again(QString &error);
 
 signals:
     // A statistics line is ready (every --stats seconds).
@@ -80,6 +88,7 @@ signals:
 
 private:
     void on_new_connection(kind channel);
+    bool listen_all(QString &error);
     void on_ready_read(c_sim_connection *connection);
     void on_disconnected(c_sim_connection *connection);
     void on_picture_ready();
@@ -103,6 +112,8 @@ private:
     std::array<QTcpServer, 3> m_servers;
     std::array<std::map<int, std::unique_ptr<c_sim_connection>>, 3> m_connections;
     std::array<int, 3> m_nextId{1, 1, 1};
+    std::array<std::uint16_t, 3> m_ports{};
+    std::array<bool, 3> m_refuseLogin{};
     std::array<arrival, 3> m_nextArrival{arrival::normal, arrival::normal, arrival::normal};
     c_screen_state m_screen;
     std::unique_ptr<c_stream_thread> m_stream;

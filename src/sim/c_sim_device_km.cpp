@@ -25,6 +25,11 @@ void c_sim_device::handle_km(c_sim_connection *connection, const std::uint8_t *b
                       << " bytes ignored";
             return;
         }
+        if (login_refused(kind::km)) {
+            TLOG_INFO << "sim: km viewer " << connection->id() << ": login refused as asked";
+            connection->send_body({kKmLogin, kRefused});
+            return;
+        }
         connection->loggedIn = true;
         connection->userID = read_be32(body + 1);
         connection->send_body({kKmLogin, kAccepted});

@@ -8,6 +8,11 @@
 void c_sim_device::handle_media(c_sim_connection *connection, const std::uint8_t *body,
                                 std::size_t length)
 {
+    if (body[0] == c_media_session::kUserId && login_refused(kind::media)) {
+        TLOG_INFO << "sim: media viewer " << connection->id() << ": login refused as asked";
+        connection->send_body({c_media_session::kUserId, 1});
+        return;
+    }
     std::vector<c_media_session::body> answers;
     connection->media.handle(body, length, c_media_session::clock::now(), answers);
     for (const auto &answer : answers)

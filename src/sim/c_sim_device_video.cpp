@@ -26,6 +26,11 @@ void c_sim_device::handle_video(c_sim_connection *connection, const std::uint8_t
                       << " bytes ignored";
             return;
         }
+        if (login_refused(kind::video)) {
+            TLOG_INFO << "sim: video viewer " << connection->id() << ": login refused as asked";
+            connection->send_body({kMsgLogin, 1});
+            return;
+        }
         connection->loggedIn = true;
         connection->userID = read_be32(body + 1);
         connection->waitingForKey = true;

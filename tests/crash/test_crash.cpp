@@ -137,19 +137,3 @@ TEST(CrashReport, EveryFatalSignalIsReportedAndKillsWithItsSignal)
         EXPECT_EQ(when.captured(1).toStdString(), expected);
     }
 }
-
-TEST(CrashAltStack, ThreadGetsAStackOnceAndKeepsIt)
-{
-    std::thread worker([] {
-        stack_t first{}, second{};
-        ASSERT_TRUE(install_thread_alt_stack());
-        ASSERT_EQ(::sigaltstack(nullptr, &first), 0);
-        EXPECT_FALSE(first.ss_flags & SS_DISABLE);
-        EXPECT_GE(first.ss_size, 16u * 1024);
-        ASSERT_TRUE(install_thread_alt_stack());
-        ASSERT_EQ(::sigaltstack(nullptr, &second), 0);
-        EXPECT_EQ(second.ss_sp, first.ss_sp);
-    });
-    worker.join();
-    EXPECT_TRUE(crash_report_path().empty());
-}

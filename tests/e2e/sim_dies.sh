@@ -17,6 +17,10 @@ wait "$SIM_PID" 2>/dev/null
 sleep 1
 kill -0 "$VIEWER_PID" 2>/dev/null || fail "the viewer ended with the device"
 shoot_screen_area "$WINDOW" "$E2E_WORK/shown-after.png"
+# The banner along the bottom edge says the device is away; the picture above it stays.
+read -r shot_w shot_h < <(identify -format '%w %h\n' "$E2E_WORK/shown-after.png")
+convert "$E2E_WORK/shown-after.png" -fill '#121314' \
+  -draw "rectangle 0,$((shot_h - 60)) $shot_w,$shot_h" "$E2E_WORK/shown-after.png"
 shows_placed "$E2E_WORK/shown-after.png" "$E2E_WORK/remote.png" || fail "the last picture is gone"
 
 started=$SECONDS

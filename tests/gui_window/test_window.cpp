@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QTest>
 #include <QToolButton>
@@ -92,12 +93,20 @@ TEST_F(WindowOnSim, TwoFullScreenSwitchesReturnToNormalAndTheNextPictureRealigns
 
 // The window keeps its last picture, fits it to a new size at once, and its keyboard/mouse
 // session goes on: the keep-alive still goes out.
+// With reconnecting turned off in config.xml, as the device's first viewers had it.
 TEST_F(WindowOnSim, DeviceClosingTheVideoChannelLeavesTheLastPictureFittedToTheWindow)
 {
+    QFile config(m_settingsDir + "/config.xml");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("<config><mouseRate>50</mouseRate><reconnect>0</reconnect></config>");
+    config.close();
     ASSERT_NO_FATAL_FAILURE(open_window());
     EXPECT_EQ(sim_reply("close video 1").rfind("ok", 0), 0u);
     ASSERT_TRUE(wait_for([&] { return sim_reply("viewers").find("video:-") != std::string::npos; },
                          kWaitMs)) << sim_reply("viewers");
+    auto *banner = m_window->findChild<QWidget *>("connectionBanner");
+    ASSERT_TRUE(banner && wait_for([&] { return banner->isVisible(); }, kWaitMs));
+    EXPECT_EQ(banner->findChild<QLabel *>()->text(), "Video channel lost. Reconnecting is turned off.");
     const std::size_t keepAlives = km_payloads(11).size();
 
     m_window->resize(m_window->width() + 200, m_window->height() + 60);

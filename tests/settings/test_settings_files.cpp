@@ -101,6 +101,23 @@ TEST_F(SettingsFile, ConfigRatesFromOneToHundredOnlyAreTaken)
 
 // Loading keeps the rate, saving writes nothing, neither waits on the file nor reads it
 // without end, and one warning says why.
+// Reconnecting is on unless the item says 0; the shipped file turns it on.
+TEST_F(SettingsFile, ReconnectIsReadAsZeroOrOneAndIsOnOtherwise)
+{
+    const struct { const char *item; bool loaded, on; } cases[] = {
+        {"<reconnect>0</reconnect>", true, false}, {"<reconnect> 1 </reconnect>", true, true},
+        {"", false, true}, {"<reconnect>no</reconnect>", false, true}};
+    for (const auto &c : cases) {
+        write_all(config, QByteArray("<config><mouseRate>50</mouseRate>") + c.item + "</config>");
+        bool on = true;
+        EXPECT_EQ(load_config_reconnect(config, on), c.loaded) << c.item;
+        EXPECT_EQ(on, c.on) << c.item;
+    }
+    bool shipped = false;
+    EXPECT_TRUE(load_config_reconnect(QStringLiteral(TESSARACT_CONFIG_SOURCE_DIR "/config.xml"), shipped));
+    EXPECT_TRUE(shipped);
+}
+
 TEST_F(SettingsFile, UnusableConfigKeepsTheRateAndIsLeftAlone)
 {
     const QByteArray start = "<config><mouseRate>60</mouseRate>";

@@ -6,6 +6,7 @@
 #include "tools/socket/SocketChannel.h"
 #include "tools/socket/byte_source.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+#include "tools/socket/connect_failure.h"
 #include "tools/socket/frame_reader.h"
 
 #include <gtest/gtest.h>
@@ -107,9 +108,9 @@ struct channel_parts : loopback_connection {
 
 } // namespace
 
-// A failed connect leaves no descriptor and a line; the object may connect again. A full
-// backlog drops the request, so that connect gives up at its timeout. Empty sends and null
-// buffers are refused without a call.
+// A failed connect leaves no descriptor, a line and its cause in plain words; the object may
+// connect again. A full backlog drops the request, so that connect gives up at its timeout.
+// Empty sends and null buffers are refused without a call.
 TEST(TcpSock, FailedConnectsLeaveNoDescriptorAndMayBeRepeated)
 {
     loopback_listener open, full(0);
@@ -124,10 +125,10 @@ TEST(TcpSock, FailedConnectsLeaveNoDescriptorAndMayBeRepeated)
         EXPECT_EQ(holder.tcp_send(buffer, length), -1);
         EXPECT_EQ(holder.tcp_recv(buffer, length), -1); // an empty receive would read as a close
     }
-    const struct { std::uint16_t remote, local; const char *line; } cases[] = {
-        {refused, 0, "c_tcp_sock::create_sock 3"},
-        {full.port(), 0, "c_tcp_sock::create_sock 2"},
-        {open.port(), taken, "c_tcp_sock::create_sock bind failed"},
+    const struct { std::uint16_t remote, local; const char *line, *cause; } cases[] = {
+        {refused, 0, "c_tcp_sock::create_sock 3", "connection refused"},
+        {full.port(), 0, "c_tcp_sock::create_sock 2", "timed out"},
+        {open.port(), taken, "c_tcp_sock::create_sock bind failed", nullptr},
     };
     std::vector<std::unique_ptr<c_tcp_sock>> queued; // fill the backlog
     for (const auto &c : cases) {
@@ -144,12 +145,19 @@ TEST(TcpSock, FailedConnectsLeaveNoDescriptorAndMayBeRepeated)
             EXPECT_FALSE(sock->has_socket());
             EXPECT_EQ(open_fd_count(), fdsBefore);
             EXPECT_EQ(log_lines_with(c.line), linesBefore + 1);
+            if (c.cause) {
+                EXPECT_EQ(connect_failure_cause(sock->last_connect_error()), c.cause);
+            }
             sock->set_remote_addr("127.0.0.1", open.port());
             EXPECT_EQ(sock->create_sock(nullptr, 0, 2000), 1);
             break;
         }
         EXPECT_EQ(log_lines_with(c.line), linesBefore + 1) << "never failed";
     }
+    c_tcp_sock nowhere;
+    nowhere.set_remote_addr("127.0.0.300", 5900);
+    EXPECT_EQ(nowhere.create_sock(nullptr, 0, 300), -1);
+    EXPECT_EQ(connect_failure_cause(nowhere.last_connect_error()), "invalid address");
 }
 
 // The body is read into a heap buffer of exactly `capacity` bytes, so a write past it is

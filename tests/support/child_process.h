@@ -28,8 +28,9 @@ public:
     struct Options {
         std::string program;
         std::vector<std::string> args;                           // after argv[0]
-        std::vector<std::pair<std::string, std::string>> env;    // added or replaced
+        std::vector<std::pair<std::string, std::string>> env;    // added or replaced; "" removes
         std::string outputFile;   // stdout and stderr go here
+        std::string errorFile;    // when set, stderr goes here instead
     };
 
     ChildProcess() = default;
@@ -58,7 +59,8 @@ public:
                 envStore.push_back(entry);
         }
         for (const auto &[key, value] : options.env)
-            envStore.push_back(key + "=" + value);
+            if (!value.empty())
+                envStore.push_back(key + "=" + value);
         std::vector<char *> argv, envp;
         for (auto &a : argStore)
             argv.push_back(a.data());
@@ -67,20 +69,29 @@ public:
             envp.push_back(e.data());
         envp.push_back(nullptr);
 
-        const int outFd = ::open(options.outputFile.empty() ? "/dev/null" : options.outputFile.c_str(),
-                                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (outFd < 0)
-            return false;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const rlimit noCore{0, 0};
-            ::setrlimit(RLIMIT_CORE, &noCore);
-            ::dup2(outFd, STDOUT_FILENO);
-            ::dup2(outFd, STDERR_FILENO);
-            ::execve(argv[0], argv.data(), envp.data());
-            ::_exit(127);
+        const auto open_output = [](const std::string &path) {
+            return ::open(path.empty() ? "/dev/null" : path.c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        };
+        const int outFd = open_output(options.outputFile);
+        const int errFd = options.errorFile.empty() ? ::dup(outFd) : open_output(options.errorFile);
+        // A program that reads its input finds it ended at once.
+        const int inFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (outFd >= 0 && errFd >= 0 && inFd >= 0) {
+            m_pid = ::fork();
+            if (m_pid == 0) {
+                const rlimit noCore{0, 0};
+                ::setrlimit(RLIMIT_CORE, &noCore);
+                ::dup2(inFd, STDIN_FILENO);
+                ::dup2(outFd, STDOUT_FILENO);
+                ::dup2(errFd, STDERR_FILENO);
+                ::execve(argv[0], argv.data(), envp.data());
+                ::_exit(127);
+            }
         }
-        ::close(outFd);
+        for (const int fd : {outFd, errFd, inFd})
+            if (fd >= 0)
+                ::close(fd);
         return m_pid > 0;
     }
 

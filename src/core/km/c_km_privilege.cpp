@@ -63,6 +63,12 @@ void c_km_privilege::handle_state(std::int32_t value)
     }
 }
 
+void c_km_privilege::on_channel_lost()
+{
+    m_grabAsked.store(0);
+    give_up_locally();
+}
+
 void c_km_privilege::give_up_locally()
 {
     m_writeFlag.store(0);

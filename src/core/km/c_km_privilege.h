@@ -62,6 +62,11 @@ public:
     // 15202 give-up question, 15203 grab result).
     void handle_request(std::int32_t code, std::int32_t value);
 
+    // Main thread: the channel is down. This viewer holds nothing any more (the device frees
+    // the privilege of a viewer that left): sampling stops and no input is sent; a request
+    // in flight is forgotten.
+    void on_channel_lost();
+
 private:
     void handle_state(std::int32_t value);
     void handle_give_up();

@@ -57,9 +57,22 @@ bool c_km_session::create_km_socket(const std::string &ip, std::uint16_t port,
     auto sock = std::make_shared<c_tcp_sock>();
     sock->init();
     sock->set_remote_addr(ip.c_str(), port);
-    if (sock->create_sock(nullptr, 0, kConnectTimeoutMs) != 1)
+    if (sock->create_sock(nullptr, 0, kConnectTimeoutMs) != 1) {
+        m_connectError = sock->last_connect_error();
         return false;
+    }
+    m_connectError = 0;
+    start_on(std::move(sock), handler);
+    TLOG_INFO << "create_km_socket success.";
+    return true;
+}
+
+void c_km_session::start_on(std::shared_ptr<c_tcp_sock> sock, c_abs_net_handler *handler)
+{
     m_socket = sock;
+    // Input typed while the channel was down is not replayed on the new connection.
+    m_syncer.clear_km_queue();
+    m_request.open_again();
 
     m_recv = make_thread<c_socket_recv_km1>(sock, m_inboundKey);
     m_recvId.store(m_recv.get());
@@ -76,8 +89,6 @@ bool c_km_session::create_km_socket(const std::string &ip, std::uint16_t port,
     std::vector<std::uint8_t> query = build_km_byte_frame(m_outboundKey.data(), kKmPrivilegeQuery);
     if (!query.empty())
         m_syncer.queue_km_frame(std::move(query));
-    TLOG_INFO << "create_km_socket success.";
-    return true;
 }
 
 void c_km_session::start_keep_alive()
@@ -184,6 +195,10 @@ void c_km_session::handle_km_message(const std::uint8_t *body, std::uint32_t len
         break;
     case kKmLogin:
         TLOG_INFO << "km recv userID  ack,value=" << value;
+        QMetaObject::invokeMethod(this,
+                                  value == 0 ? &c_km_session::signal_login_accepted
+                                             : &c_km_session::signal_login_refused,
+                                  Qt::QueuedConnection);
         break;
     default:
         break;

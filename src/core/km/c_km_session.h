@@ -64,6 +64,12 @@ public:
     // (the caller tells the user and ends the program).
     bool create_km_socket(const std::string &ip, std::uint16_t port,
                           c_abs_net_handler *handler = nullptr);
+    // Starts the session on a connected socket, as create_km_socket does after its connect:
+    // the receive thread, then the login and the privilege query on an emptied outgoing
+    // list. For a connection made again; stop() the old one first.
+    void start_on(std::shared_ptr<c_tcp_sock> sock, c_abs_net_handler *handler = nullptr);
+    // The errno of the last failed create_km_socket (see c_tcp_sock::last_connect_error).
+    int connect_error() const { return m_connectError; }
     // The 10 s keep-alive: a type-11 frame at the head of the outgoing list.
     void start_keep_alive();
     void stop_keep_alive();
@@ -112,6 +118,9 @@ public slots:
 signals:
     // Emitted on the main thread after on_km_socket_close().
     void signal_km_closed();
+    // Main thread: the device answered the login with a refusal, or accepted it.
+    void signal_login_refused();
+    void signal_login_accepted();
 
 private:
     void handle_km_message(const std::uint8_t *body, std::uint32_t length);
@@ -129,6 +138,7 @@ private:
     QTimer m_ledApply; // LED states are applied on the main thread, never on a receive thread
 
     std::shared_ptr<c_tcp_sock> m_socket;
+    int m_connectError = 0;
     std::shared_ptr<c_socket_recv_km1> m_recv;
     // The receive thread's identity, read on that thread by is_km_receiver().
     std::atomic<const c_socket_thread *> m_recvId{nullptr};

@@ -41,6 +41,9 @@ public:
     // Withdraws a waiting request and makes every later post return false at once.
     // Any thread; the owner calls it before stopping the receive thread.
     void shut_down();
+    // Takes requests again after shut_down(), for a channel connected anew. The receive
+    // thread of the old connection has stopped by then (its posts give up on their own).
+    void open_again() { m_shutDown.store(false); }
 
     bool pending() const { return m_pending.load() != 0; }
     std::int32_t code() const { return m_code.load(); }

@@ -8,6 +8,7 @@
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 #include "tools/socket/SocketChannel.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+#include "tools/socket/u/c_socket_recv_u.h"
 #include "tools/socket/u/c_socket_send_u.h"
 
 #include <QDeadlineTimer>
@@ -62,20 +63,80 @@ bool c_u_media_session::open_channel(const std::string &ip, std::uint16_t port,
     const bool connected = m_socket->create_sock(nullptr, 0, kConnectTimeoutMs) == 1;
     if (!connected)
         TLOG_ERROR << "vm connect to " << ip << ':' << port << " failed";
+    start_channel(userID);
+    return connected;
+}
 
+void c_u_media_session::start_channel(std::uint32_t userID)
+{
     m_channel = std::make_shared<SocketChannel>(SocketThreadFactory::kMedia, m_socket, &m_queue,
                                                 m_waitObject, this);
-    if (m_channel->valid())
+    if (m_channel->valid()) {
+        // Direct: the callback runs on the receive thread, which ends right after.
+        auto *recv = dynamic_cast<c_socket_recv_u *>(m_channel->recv_thread().get());
+        if (m_onClosed && recv)
+            QObject::connect(recv, &c_socket_recv_u::signal_socket_u_close,
+                             [callback = m_onClosed] { callback(); });
         m_channel->start(QThread::HighestPriority, QThread::HighestPriority);
-    else
+    } else {
         TLOG_ERROR << "vm channel threads missing";
+    }
+    if (m_syncer)
+        set_syncer(m_syncer);
     m_queue.append(make_login_message(userID));
     TLOG_INFO << "vm send userID";
-    return connected;
+}
+
+void c_u_media_session::reopen_channel(std::shared_ptr<c_tcp_sock> socket, std::uint32_t userID)
+{
+    channel_lost();
+    if (m_channel && !m_channel->stop())
+        TLOG_ERROR << "vm channel of the dropped connection did not stop in time";
+    m_channel.reset();
+    m_down = false;
+    m_socket = std::move(socket);
+    start_channel(userID);
+    const auto mapped = disk();
+    if (!m_mapped || !mapped)
+        return;
+    start_reader(mapped);
+    m_queue.append(make_u_map_pak(kUnit, 0x00, 0));
+    QThread::msleep(static_cast<unsigned long>(m_config.mapPauseMs));
+    m_queue.append(make_u_map_pak(
+        kUnit, kUMapFlagMap | (m_announcedReadOnly ? kUMapFlagReadOnly : 0), mapped->sectorCount()));
+    TLOG_INFO << "vm: the mapped disk mapped again" << (m_announcedReadOnly ? " read-only" : "");
+    m_idle = false;
+    enqueue_request_status();
+}
+
+void c_u_media_session::channel_lost()
+{
+    m_down = true;
+    stop_reader();
+    {
+        QMutexLocker state(&m_stateLock);
+        if (m_batch.mode != 0)
+            TLOG_WARN << "media " << (m_batch.mode == kModeWrite ? "write" : "read") << " of "
+                      << m_batch.count << " sectors from " << m_batch.start
+                      << " cut by the drop, abandoned";
+        m_batch = {};
+        std::lock_guard lock(m_waitObject->mutex);
+        m_queue.clear();
+    }
+    m_unsolicitedNoted = false;
+}
+
+void c_u_media_session::start_reader(const std::shared_ptr<c_read_write_disk_sector_win> &disk)
+{
+    auto reader = make_thread<c_read_disk_thread>(&m_queue, disk);
+    reader->start(QThread::InheritPriority);
+    QMutexLocker lock(&m_stateLock);
+    m_reader = reader;
 }
 
 void c_u_media_session::set_syncer(c_net_syncer *syncer)
 {
+    m_syncer = syncer;
     if (!m_channel)
         return;
     if (auto sender = std::dynamic_pointer_cast<c_socket_send_u>(m_channel->send_thread()))
@@ -90,6 +151,10 @@ bool c_u_media_session::map(const QString &source, bool readOnly)
     }
     if (m_mapped) {
         TLOG_WARN << "map while mapped ignored: " << source;
+        return false;
+    }
+    if (m_down) {
+        TLOG_WARN << "map while the device is away refused: " << source;
         return false;
     }
     auto disk = std::make_shared<c_read_write_disk_sector_win>();
@@ -108,16 +173,12 @@ bool c_u_media_session::map(const QString &source, bool readOnly)
         QMutexLocker lock(&m_stateLock);
         m_disk = disk;
     }
-    auto reader = make_thread<c_read_disk_thread>(&m_queue, disk);
-    reader->start(QThread::InheritPriority);
-    {
-        QMutexLocker lock(&m_stateLock);
-        m_reader = reader;
-    }
+    start_reader(disk);
     m_queue.append(make_u_map_pak(kUnit, 0x00, 0));
     QThread::msleep(static_cast<unsigned long>(m_config.mapPauseMs));
     // A source that cannot be written is announced read-only: writes to it would be lost.
     const bool announceReadOnly = readOnly || disk->isReadOnly();
+    m_announcedReadOnly = announceReadOnly;
     m_queue.append(make_u_map_pak(
         kUnit, kUMapFlagMap | (announceReadOnly ? kUMapFlagReadOnly : 0), disk->sectorCount()));
 
@@ -169,7 +230,8 @@ void c_u_media_session::unmap()
         mapped = std::move(m_disk);
         m_disk.reset();
     }
-    m_queue.append(make_u_map_pak(kUnit, 0x00, mapped ? mapped->sectorCount() : 0));
+    if (!m_down)
+        m_queue.append(make_u_map_pak(kUnit, 0x00, mapped ? mapped->sectorCount() : 0));
     if (mapped)
         mapped->closeDisk();
     m_progressDone = false;
@@ -193,8 +255,11 @@ void c_u_media_session::shutdown()
         return;
     m_shutDown = true;
     if (m_channel) {
-        m_queue.append(make_u_map_pak(kUnit, 0x00, 0));
-        wait_until_sent(m_config.closeWaitMs);
+        // A device that went away gets no final unmap: nothing could carry it.
+        if (!m_down) {
+            m_queue.append(make_u_map_pak(kUnit, 0x00, 0));
+            wait_until_sent(m_config.closeWaitMs);
+        }
         m_channel->stop();
     }
     m_queue.clear();
@@ -248,6 +313,8 @@ void c_u_media_session::add_image(const QString &path)
 
 void c_u_media_session::enqueue_request_status()
 {
+    if (m_down)
+        return;
     m_queue.append(make_u_ask_pak(kUnit, 0));
     m_idleTicks = 0;
     TLOG_INFO << "enqueue request status package";
@@ -304,6 +371,8 @@ std::uint8_t c_u_media_session::dispatch(const std::uint8_t *body, std::uint32_t
     case kUTypeUserId:
         if (!too_short(2))
             TLOG_INFO << "vm,, recv userID ack,value=" << body[1];
+        if (m_onLogin)
+            m_onLogin(bodyLength >= 2 && body[1] == 0);
         return kHandled;
     case kUTypeMap:
         if (too_short(3))

@@ -84,6 +84,25 @@ public:
     // when the connection failed: the channel is created all the same (its sends fail and
     // time out). Call once.
     bool open_channel(const std::string &ip, std::uint16_t port, std::uint32_t userID);
+    // The channel again on a socket connected anew, after the device dropped it: the old
+    // channel is stopped, the batch in progress is abandoned (its queued frames dropped,
+    // nothing of it replayed: the device asks again for what it still wants), the login is
+    // queued, and a disk that is still mapped here is mapped again in the same mode
+    // (read-only stays read-only), then polled. GUI thread.
+    void reopen_channel(std::shared_ptr<c_tcp_sock> socket, std::uint32_t userID);
+    // The device dropped the channel: the batch in progress is abandoned and no media frame
+    // is queued any more (none would leave: the dead socket would fail each one in a loop),
+    // while the send thread goes on carrying keyboard/mouse frames until reopen_channel
+    // replaces it. The disk stays mapped here; a map asked for meanwhile is refused. GUI
+    // thread; harmless when repeated.
+    void channel_lost();
+    bool channel_down() const { return m_down.load(); }
+    // Called on the media receive thread when the device closes the channel. Before
+    // open_channel.
+    void set_on_closed(std::function<void()> callback) { m_onClosed = std::move(callback); }
+    // Called on the media receive thread with the device's answer to the login (true:
+    // accepted). Before open_channel.
+    void set_on_login_answer(std::function<void(bool)> callback) { m_onLogin = std::move(callback); }
     // Lets the keyboard/mouse syncer send through the media send thread (null detaches).
     // The syncer must stay alive until it is detached or this session is shut down.
     void set_syncer(c_net_syncer *syncer);
@@ -155,6 +174,9 @@ private:
     void stop_reader();
     void wait_until_sent(int timeoutMs);
     std::int64_t now_ms() const;
+    // Creates and starts the channel on m_socket, with the syncer, and queues the login.
+    void start_channel(std::uint32_t userID);
+    void start_reader(const std::shared_ptr<c_read_write_disk_sector_win> &disk);
 
     settings m_config;
     std::shared_ptr<c_tcp_sock> m_socket;
@@ -172,6 +194,11 @@ private:
     drive_list m_drives;
     QStringList m_images;
     bool m_shutDown = false;
+    c_net_syncer *m_syncer = nullptr;   // GUI thread
+    bool m_announcedReadOnly = false;   // the mapping's read-only flag, for a map again
+    std::function<void()> m_onClosed;
+    std::function<void(bool)> m_onLogin;
+    std::atomic<bool> m_down{false}; // the device dropped the channel; nothing is queued
 
     std::atomic<bool> m_mapped{false};
     std::atomic<bool> m_idle{false};

@@ -102,4 +102,6 @@ void c_video_msg_dispatcher::log_login_ack(const std::uint8_t *body, std::uint32
 {
     const bool ok = bodyLength >= 2 && body[1] == 0;
     TLOG_INFO << "video.userID.ack," << (ok ? "success" : "fail");
+    if (m_listener)
+        m_listener->on_login_answer(ok);
 }

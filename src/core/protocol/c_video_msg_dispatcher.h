@@ -13,6 +13,9 @@ public:
     // Type 6: one video fragment, the whole body (header fields included), its length
     // already checked. The bytes are valid only during the call.
     virtual void on_video_fragment(const std::uint8_t *body, std::uint32_t length) = 0;
+    // Type 50: the device's answer to the login; `accepted` false when it refused it (or
+    // the answer had no result byte).
+    virtual void on_login_answer(bool accepted) { (void)accepted; }
 };
 
 // The main window's handling of video channel messages, free of widgets: checks each type's

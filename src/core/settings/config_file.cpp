@@ -6,6 +6,7 @@
 namespace {
 constexpr const char *kWhat = "config file";
 constexpr const char *kRateElement = "mouseRate";
+constexpr const char *kReconnectElement = "reconnect";
 }
 
 QString config_file_path(const QString &programDir)
@@ -51,4 +52,22 @@ bool save_config_rate(const QString &path, int rate)
     }
     element->SetText(rate);
     return save_xml_file(path, doc, kWhat);
+}
+
+bool load_config_reconnect(const QString &path, bool &on)
+{
+    tinyxml2::XMLDocument doc;
+    if (!load_xml_file(path, doc, kWhat))
+        return false;
+    const tinyxml2::XMLElement *element = root_child(doc, kReconnectElement);
+    if (!element)
+        return false;
+    const QString text = QString::fromUtf8(element->GetText() ? element->GetText() : "").trimmed();
+    if (text != QLatin1String("0") && text != QLatin1String("1")) {
+        TLOG_WARN << "config file " << path << ": reconnect \"" << text
+                  << "\" is neither 0 nor 1, keeping " << (on ? 1 : 0);
+        return false;
+    }
+    on = text == QLatin1String("1");
+    return true;
 }

@@ -3,8 +3,10 @@
 #include <QString>
 
 // The settings file "config.xml" beside the program: any root element holding a
-// `mouseRate` element whose text is the mouse sample rate in decimal. The program never
-// creates the file; it must be installed with the root and `mouseRate`.
+// `mouseRate` element whose text is the mouse sample rate in decimal, and optionally a
+// `reconnect` element, 1 (the default) to connect a channel the device dropped again, 0 to
+// leave it down. The program never creates the file; it must be installed with the root and
+// `mouseRate`.
 
 // The rates the settings dialog offers; the file may hold no other.
 inline constexpr int kConfigRateMin = 1;
@@ -23,3 +25,8 @@ bool load_config_rate(const QString &path, int &rate);
 // a warning and returns false when the file cannot be read, has no `mouseRate` or cannot be
 // written.
 bool save_config_rate(const QString &path, int rate);
+
+// Reads `reconnect`. True with `on` set when the file holds it as 0 or 1. Otherwise `on` is
+// untouched and false returned: quietly when the element is missing (files installed
+// before the item existed), with a warning when its text is neither or the file unreadable.
+bool load_config_reconnect(const QString &path, bool &on);

@@ -6,6 +6,7 @@
 #include "protocol/login_message.h"
 #include "tools/socket/SocketChannel.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+#include "tools/socket/c_socket_recv_video.h"
 #include "tools/socket/c_wait_object.h"
 #include "video/c_video_picture_path.h"
 
@@ -41,10 +42,22 @@ bool c_video_session::open(const options &config)
     auto socket = std::make_shared<c_tcp_sock>();
     socket->init();
     socket->set_remote_addr(config.ip.c_str(), config.port);
-    if (socket->create_sock(nullptr, 0, kConnectTimeoutMs) != 1)
+    if (socket->create_sock(nullptr, 0, kConnectTimeoutMs) != 1) {
+        m_connectError = socket->last_connect_error();
         return false;
+    }
+    m_connectError = 0;
     start(std::move(socket), config);
     return true;
+}
+
+// Receive thread.
+void c_video_session::on_login_answer(bool accepted)
+{
+    QMetaObject::invokeMethod(this,
+                              accepted ? &c_video_session::login_accepted
+                                       : &c_video_session::login_refused,
+                              Qt::QueuedConnection);
 }
 
 void c_video_session::start(std::shared_ptr<c_tcp_sock> socket, const options &config)
@@ -64,6 +77,19 @@ void c_video_session::start(std::shared_ptr<c_tcp_sock> socket, const options &c
     m_picturePath = std::make_unique<c_video_picture_path>(
         [this](video_picture picture) { post_picture(picture); });
     m_picturePath->setup();
+
+    // The close of this channel, not of one started later, stops the session.
+    if (auto *recv = dynamic_cast<c_socket_recv_video *>(m_channel->recv_thread().get())) {
+        connect(recv, &c_socket_recv_video::signal_socket_video_close, this,
+                [this, generation = ++m_generation] {
+                    if (generation != m_generation || !m_channel)
+                        return;
+                    TLOG_WARN << "video socket closed by the device";
+                    stop();
+                    emit closed();
+                },
+                Qt::QueuedConnection);
+    }
 
     m_queue.append(make_login_message(config.userID));
     TLOG_INFO << "video userID send";

@@ -50,8 +50,9 @@ public:
     ~c_video_session() override;
 
     // Connects to ip:port within kConnectTimeoutMs and starts; false (nothing started) when
-    // the connection failed.
+    // the connection failed, with its errno in connect_error().
     bool open(const options &config);
+    int connect_error() const { return m_connectError; }
     // Starts a session on a connected socket: stops the one before, sets up the picture path,
     // queues the login and starts the channel ("video userID send").
     void start(std::shared_ptr<c_tcp_sock> socket, const options &config);
@@ -85,15 +86,23 @@ signals:
     void picture_decoded(const video_picture &picture);
     // This object's thread: the newest decoded picture, to be shown.
     void picture_ready(const video_picture &picture);
+    // This object's thread: the device refused the login of this connection, or accepted it.
+    void login_refused();
+    void login_accepted();
+    // This object's thread: the device closed the connection (the session has stopped).
+    void closed();
 
 private:
     void on_led_report(std::uint8_t bits) override;
     void on_video_fragment(const std::uint8_t *body, std::uint32_t length) override;
+    void on_login_answer(bool accepted) override;
     void post_picture(const video_picture &picture); // receive thread
     void take_picture(const video_picture &picture); // this object's thread
     void log_statistics();                           // receive thread
 
     std::shared_ptr<c_tcp_sock> m_socket;
+    int m_connectError = 0;
+    int m_generation = 0; // counts the channels started, so a late close of an old one is ignored
     mt_queue<CQUEUE_MESSAGE> m_queue;
     std::shared_ptr<c_wait_object> m_wait;
     std::unique_ptr<SocketChannel> m_channel;

@@ -84,7 +84,10 @@ int c_tcp_sock::uninit()
 
 void c_tcp_sock::set_remote_addr(const char *ip, std::uint16_t port)
 {
-    m_remoteAddr = ip ? ::inet_addr(ip) : INADDR_NONE;
+    in_addr parsed{};
+    // inet_addr cannot tell "255.255.255.255" from text it could not read.
+    m_remoteValid = ip != nullptr && ::inet_pton(AF_INET, ip, &parsed) == 1;
+    m_remoteAddr = m_remoteValid ? parsed.s_addr : INADDR_NONE;
     m_remotePort = htons(port);
 }
 
@@ -141,12 +144,19 @@ int c_tcp_sock::create_sock(const char *localIp, std::uint16_t localPort, int ti
     }
     if (rc != 1)
         close();
+    else
+        m_connectError.store(0);
     return rc;
 }
 
 // Non-blocking connect bounded by a poll for writability, then back to blocking.
 int c_tcp_sock::connect_within(int fd, int timeoutMs)
 {
+    if (!m_remoteValid) {
+        m_connectError.store(EINVAL);
+        TLOG_ERROR << "c_tcp_sock::create_sock: the device address is not a dotted IPv4 address";
+        return -1;
+    }
     const int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 
@@ -156,6 +166,7 @@ int c_tcp_sock::connect_within(int fd, int timeoutMs)
     remote.sin_port = m_remotePort;
     const int rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&remote), sizeof remote);
     if (rc != 0 && errno != EINPROGRESS && errno != EINTR) {
+        m_connectError.store(errno);
         const std::string text = error_text("connect");
         TLOG_ERROR << "connect error:" << rc;
         TLOG_ERROR << "c_tcp_sock::create_sock 3" << text;
@@ -165,12 +176,14 @@ int c_tcp_sock::connect_within(int fd, int timeoutMs)
         short revents = 0;
         const int ready = poll_one(fd, POLLOUT, timeoutMs, revents);
         if (ready < 0) {
+            m_connectError.store(errno);
             const std::string text = error_text("connect");
             TLOG_ERROR << "connect error:" << -1;
             TLOG_ERROR << "connect error:" << text;
             return -1;
         }
         if (ready == 0) {
+            m_connectError.store(ETIMEDOUT);
             TLOG_ERROR << "c_tcp_sock::create_sock 2";
             return -1;
         }
@@ -179,6 +192,7 @@ int c_tcp_sock::connect_within(int fd, int timeoutMs)
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
             soError = errno;
         if (soError != 0) {
+            m_connectError.store(soError);
             errno = soError;
             const std::string text = error_text("connect");
             TLOG_ERROR << "connect error:" << -1;

@@ -21,7 +21,7 @@ public:
     int uninit();
 
     // Stores the device address (dotted IPv4 text, no name lookup) and port (host order).
-    // An unparsable text gives the "none" address; the later connect fails.
+    // An unparsable text gives the "none" address; the later connect fails with EINVAL.
     void set_remote_addr(const char *ip, std::uint16_t port);
 
     // Creates the socket with 512 KiB buffers both ways, bound when localPort is not 0.
@@ -31,6 +31,10 @@ public:
     // socket is blocking afterwards. A failed connect leaves no socket behind, so the call
     // may be repeated on the same object.
     int create_sock(const char *localIp, std::uint16_t localPort, int timeoutMs);
+    // Why the last connect of create_sock(..., timeoutMs) failed, as an errno value:
+    // ECONNREFUSED, EHOSTUNREACH, ETIMEDOUT (nothing answered within timeoutMs), EINVAL (no
+    // usable address), ...; 0 after a connect that succeeded or before any.
+    int last_connect_error() const { return m_connectError.load(); }
 
     // Sends the whole buffer: 1 when all length bytes went out, else -1 (null buffer or
     // length <= 0 give -1 without a call). A closed peer never raises SIGPIPE.
@@ -63,7 +67,9 @@ private:
     std::uint16_t m_localPort = 0;   // network order
     std::uint32_t m_remoteAddr = 0;  // network order
     std::uint16_t m_remotePort = 0;  // network order
+    bool m_remoteValid = false;
     std::atomic<int> m_socket{-1};
+    std::atomic<int> m_connectError{0};
 
     // Calls in flight and descriptors whose close waits for them.
     mutable std::mutex m_useLock;
