@@ -51,6 +51,15 @@ e2e_cleanup() {
 # Remembers a process of ours for the EXIT trap.
 track() { E2E_PIDS+=("$1"); }
 
+# A 512 KiB ext2 image labelled E2EDISK, offered to the media dialog through TESSARACT_IMAGES;
+# its path is in $image. Skips the scenario without mke2fs.
+make_disk_image() {
+  command -v mke2fs >/dev/null || { echo "skip: mke2fs not installed"; exit 77; }
+  image=$E2E_WORK/e2e-disk.img
+  mke2fs -q -F -t ext2 -L E2EDISK "$image" 1024 >/dev/null 2>&1 || fail "cannot make a disk image"
+  export TESSARACT_IMAGES=$image
+}
+
 fail() {
   echo "FAIL [$E2E_NAME]: $*"
   mkdir -p "$E2E_ARTIFACTS"

@@ -4,11 +4,7 @@
 # takes it away again.
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_init media "$@"
-command -v mke2fs >/dev/null || { echo "skip: mke2fs not installed"; exit 77; }
-
-image=$E2E_WORK/e2e-disk.img
-mke2fs -q -F -t ext2 -L E2EDISK "$image" 1024 >/dev/null 2>&1 || fail "cannot make a disk image"
-export TESSARACT_IMAGES=$image
+make_disk_image
 
 start_sim --width 640 --height 360
 start_viewer

@@ -4,11 +4,7 @@
 # the console, and the mapped image is mapped again and read as it is on the local disk.
 source "$(dirname "$0")/e2e_lib.sh"
 e2e_init reconnect "$@"
-command -v mke2fs >/dev/null || { echo "skip: mke2fs not installed"; exit 77; }
-
-image=$E2E_WORK/e2e-disk.img
-mke2fs -q -F -t ext2 -L E2EDISK "$image" 1024 >/dev/null 2>&1 || fail "cannot make a disk image"
-export TESSARACT_IMAGES=$image
+make_disk_image
 # The ext2 superblock: sector 2 of the image, as the simulator's model must hold it.
 expected=$(od -An -v -tx1 -j 1024 -N 512 "$image" | tr -d ' \n')
 
