@@ -3,6 +3,7 @@
 #include "window_on_sim.h"
 
 #include "h264video.h"
+#include "sysKeyConfig.h"
 #include "km/c_km_session.h"
 #include "video/display_geometry.h"
 
@@ -59,6 +60,16 @@ TEST_F(WindowOnSim, SystemKeyMenuOffersTheGroupsOfKeyXmlAndSendsTheirCombination
     EXPECT_EQ(km_payloads(3), expected);
     EXPECT_TRUE(wait_for([&] { return console().find('a') != std::string::npos; }, kWaitMs));
 
+    // A table changed in the dialog is offered at once and kept in key.xml.
+    auto *dialog = m_window->findChild<sysKeyConfig *>();
+    ASSERT_NE(dialog, nullptr);
+    system_key_table table;
+    table[QStringLiteral("Ctrl+Esc")] = {{QStringLiteral("Control"), Qt::Key_Control},
+                                         {QStringLiteral("Esc"), Qt::Key_Escape}};
+    emit dialog->updateSysKeyMap(table);
+    EXPECT_EQ(syskey_menu(*m_window), QStringList({"Ctrl+Esc", "PrtScreen", "Set Key(&S)..."}));
+    ASSERT_TRUE(keys.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(keys.readAll().contains("name=\"Ctrl+Esc\"")) << "key.xml not saved";
 }
 
 TEST_F(WindowOnSim, TwoFullScreenSwitchesReturnToNormalAndTheNextPictureRealignsOnce)

@@ -77,8 +77,11 @@ TEST_F(MediaHandler, DeviceMessagesAreLoggedWithoutReadingPastThem)
         EXPECT_EQ(session->HandleMsg(nullptr, exact.get(), 0, std::uint32_t(body.size())), 0) << line;
         EXPECT_EQ(log_lines_with(line), before + (body[0] == 0x55 ? 0 : 1)) << line;
     }
+    // An empty body, with or without a buffer behind it: nothing is read.
+    const std::uint8_t unread = 0x07;
     EXPECT_EQ(session->HandleMsg(nullptr, nullptr, 0, 0), 0);
-    EXPECT_EQ(log_lines_with("short media message, length=0 ("), 1);
+    EXPECT_EQ(session->HandleMsg(nullptr, &unread, 0, 0), 0);
+    EXPECT_EQ(log_lines_with("short media message, length=0 ("), 2);
     EXPECT_TRUE(session->queue().isEmpty());
 }
 

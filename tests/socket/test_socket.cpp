@@ -8,6 +8,7 @@
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "tools/socket/connect_failure.h"
 #include "tools/socket/frame_reader.h"
+#include "tools/socket/handler_guard.h"
 
 #include <gtest/gtest.h>
 
@@ -214,6 +215,24 @@ INSTANTIATE_TEST_SUITE_P(Streams, FrameReader, ::testing::Values(
 // The receive thread is stuck in its handler: stopping closes the socket under it and gives
 // up on the thread, then waits (bounded) for the handler call to end, because the owner may
 // destroy the handler once stop() returns. A thread given up on is destroyed once it ends.
+// One handler at a time, and none once detached: a thread given up on is never handed one.
+TEST(HandlerGuard, TakesOneHandlerAndNoneOnceDetached)
+{
+    struct : c_abs_net_handler {
+        std::uint8_t HandleMsg(c_socket_thread *, const std::uint8_t *, std::uint32_t, std::uint32_t) override
+        {
+            return kHandled;
+        }
+    } first, second;
+    handler_guard guard;
+    EXPECT_FALSE(guard.attach(nullptr));
+    EXPECT_TRUE(guard.attach(&first));
+    EXPECT_FALSE(guard.attach(&second));
+    EXPECT_TRUE(guard.detach(100));
+    EXPECT_FALSE(guard.attach(&second));
+    EXPECT_FALSE(guard.call([](c_abs_net_handler &) {}));
+}
+
 TEST(SocketChannel, StopReturnsOnceTheHandlerCallEndedWithinItsBound)
 {
     const struct {
