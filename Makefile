@@ -51,11 +51,12 @@ coverage: deps
 	  -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_EXE_LINKER_FLAGS=--coverage $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD)-coverage -j $(JOBS)
 	@find $(BUILD)-coverage -name '*.gcda' -delete
-	@ctest --test-dir $(BUILD)-coverage -j $(JOBS) --timeout 600 >$(BUILD)-coverage/ctest.txt || \
-	  { tail -n 20 $(BUILD)-coverage/ctest.txt; exit 1; }
-	@tail -n 3 $(BUILD)-coverage/ctest.txt
-	@gcovr --root . --filter 'src/' --exclude-unreachable-branches --print-summary \
-	  --txt $(BUILD)-coverage/coverage.txt $(BUILD)-coverage | tail -n 3
+	@status=0; ctest --test-dir $(BUILD)-coverage -j $(JOBS) --timeout 600 \
+	  >$(BUILD)-coverage/ctest.txt || status=$$?; \
+	  grep -E 'tests passed|\(Failed|\(Timeout' $(BUILD)-coverage/ctest.txt; \
+	  gcovr --root . --filter 'src/' --exclude-unreachable-branches --print-summary \
+	    --txt $(BUILD)-coverage/coverage.txt $(BUILD)-coverage | tail -n 3; \
+	  exit $$status
 
 bench: build
 	@cmake --build $(BUILD) -j $(JOBS) --target benchmarks
