@@ -144,8 +144,11 @@ class ChannelFault : public FailingDevice, public ::testing::WithParamInterface<
 protected:
     // Types `text` (lower-case letters) on the window and waits until the remote computer's
     // console shows it.
+    // Keys count from the moment the device has told the viewer it may write.
     bool typing_reaches_console(const std::string &text)
     {
+        if (!wait_for([&] { return has(sim_reply("status"), "holder=1"); }, kWaitMs))
+            return false;
         for (char c : text)
             type_key(static_cast<Qt::Key>(Qt::Key_A + (c - 'a')));
         return wait_for([&] { return has(console(), text); }, kWaitMs);
