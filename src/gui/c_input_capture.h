@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/config_file.h"
+
 #include <QCursor>
 #include <QObject>
 #include <QString>
@@ -20,10 +22,22 @@ class c_km_session;
 //
 // Watched objects: the main window (deactivation releases every key) and the label that
 // shows the remote screen (keys, mouse, wheel, enter and leave). Main thread only.
+//
+// Keys go out as the physical key pressed where the platform names it (X11 and Wayland key
+// codes), so the remote computer's layout decides the character; elsewhere, and when
+// "config.xml" asks for it, as the Qt key through the US table. Whenever keys may stop
+// reaching the label (the window deactivated, the label's focus lost to a menu, a dialog or
+// a window manager's grab, a full-screen switch) everything held is released on the remote
+// computer at once; on X11 a held modifier the key events say is up is let go too. In full
+// screen the window grabs the keyboard, so the desktop's own shortcuts (Alt+Tab, the Super
+// key) reach the remote computer; the full-screen action's shortcut (kFullScreenShortcut)
+// leaves it, and the grab ends with full screen or when the window is deactivated.
 class c_input_capture : public QObject {
     Q_OBJECT
 public:
     static constexpr const char *kCrossCursor = ":/image/Resources/cross.png";
+    // Enters and leaves full screen; stays with the viewer while the keyboard is grabbed.
+    static constexpr const char *kFullScreenShortcut = "Ctrl+Alt+Return";
 
     // `translator` may be null until the window has created it (keys are then swallowed
     // and nothing is sent). session, window and screen outlive this object.
@@ -32,6 +46,12 @@ public:
     ~c_input_capture() override;
 
     void set_translator(c_key_translator *translator) { m_translator = translator; }
+    void set_key_mapping(key_mapping mapping) { m_mapping = mapping; }
+
+    // Releases every key and mouse button held on the remote computer (one report of each
+    // kind when something was held or, for keys, always).
+    void release_held_input();
+    bool keyboard_grabbed() const { return m_keyboardGrabbed; }
 
     // True when the event was consumed (the window then returns true from its filter).
     bool filter_event(QObject *watched, QEvent *event);
@@ -63,8 +83,11 @@ private:
     bool window_event(QEvent *event);
     bool screen_event(QEvent *event);
     bool key_event(QKeyEvent *event, bool pressed);
+    std::uint8_t physical_usage(const QKeyEvent *event) const;
+    // True when a held modifier was let go of (the report changed without being sent).
+    bool drop_released_modifiers(const QKeyEvent *event, std::uint8_t usage, std::uint32_t key);
+    void update_keyboard_grab();
     bool mouse_button_event(QMouseEvent *event);
-    void release_all_keys();
     void send_keyboard_report(const std::uint8_t report[8]);
     void override_cursor();
     void restore_cursor();
@@ -76,4 +99,8 @@ private:
     QWidget *m_screen;
     bool m_showCursor = true;
     bool m_cursorOverridden = false;
+    key_mapping m_mapping = key_mapping::physical;
+    bool m_evdevKeys = false;       // the platform's key codes are the kernel's plus 8
+    bool m_nativeModifiers = false; // its key events carry the X11 modifier state
+    bool m_keyboardGrabbed = false;
 };

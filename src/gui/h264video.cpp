@@ -120,6 +120,12 @@ void H264Video::build_shell()
 void H264Video::connect_actions()
 {
     connect(ui->actionFullScreen, &QAction::triggered, this, &H264Video::on_full_screen);
+    // The shortcut works while the keyboard is grabbed in full screen, the one way out
+    // that needs no mouse.
+    const QKeySequence fullScreenKeys(QString::fromLatin1(c_input_capture::kFullScreenShortcut));
+    ui->actionFullScreen->setShortcut(fullScreenKeys);
+    ui->actionFullScreen->setToolTip(QStringLiteral("FullScreen (%1)")
+                                         .arg(fullScreenKeys.toString(QKeySequence::NativeText)));
     connect(ui->actionAlign, &QAction::triggered, this, &H264Video::on_slot_mouse_align);
     connect(ui->actionGrab, &QAction::triggered, this, &H264Video::on_slot_grabPriv);
     connect(ui->actionVideo_Config, &QAction::triggered, this,
@@ -134,6 +140,7 @@ void H264Video::load_settings()
     int rate = mouse_sample_rate();
     if (load_config_rate(config_file_path(m_settingsDir), rate))
         set_mouse_sample_rate(rate);
+    load_config_key_mapping(config_file_path(m_settingsDir), m_keyMapping);
 }
 
 void H264Video::save_settings()

@@ -2,6 +2,7 @@
 
 #include "protocol/c_abs_net_handler.h"
 #include "protocol/c_net_syncer.h"
+#include "settings/config_file.h"
 #include "settings/system_key.h"
 #include "tools/key_mouse/c_key_translator.h"
 #include "video/display_geometry.h"
@@ -137,6 +138,7 @@ private:
     QAction *m_sysKeyAction = nullptr; // carries the system key menu button
     system_key_table m_sysKeys;
     c_key_translator m_translator;
+    key_mapping m_keyMapping = key_mapping::physical; // "config.xml"'s keyMapping
 
     bool m_fullScreen = false;
     bool m_realignPending = true;

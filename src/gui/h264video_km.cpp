@@ -51,6 +51,7 @@ bool H264Video::open_km()
     m_km = std::make_unique<c_km_session>(km_options_of(para), *this, m_translator, this);
     set_privilege_actions();
     m_capture = std::make_unique<c_input_capture>(*m_km, &m_translator, this, ui->label);
+    m_capture->set_key_mapping(m_keyMapping);
     connect(m_capture.get(), &c_input_capture::signal_mouse_show_changed, this, [this](bool shown) {
         ui->actionMouseHide->setIcon(QIcon(c_input_capture::mouse_show_icon(shown)));
         ui->actionMouseHide->setToolTip(c_input_capture::mouse_show_tip(shown));

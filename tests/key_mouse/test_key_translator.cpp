@@ -1,9 +1,11 @@
 #include "tools/key_mouse/c_key_translator.h"
+#include "tools/key_mouse/scan_codes.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cctype>
+#include <string>
 #include <utility>
 
 namespace {
@@ -23,28 +25,81 @@ Report press(c_key_translator &t, std::uint32_t key, bool down = true)
 
 } // namespace
 
-// Keys pressed (upper case) and released (lower case; '+' Shift down, '-' up) in order, and
-// the report after the last: modifiers as bits, keys in press order, a repeat or a seventh
-// key changes nothing.
-TEST(KeyTranslator, TheBootReportAfterEachSequence)
+// X11 key codes (the kernel's code + 8) of the keys the sequences below use.
+std::uint32_t native_code(char k)
+{
+    const std::string letters = "ABCDEFGQ";
+    const std::uint32_t codes[] = {38, 56, 54, 40, 26, 41, 42, 24};
+    if (k == '+' || k == '-')
+        return 50; // left Shift
+    if (k == '!')
+        return 10; // the 1 key
+    return codes[letters.find(static_cast<char>(std::toupper(k)))];
+}
+
+// Keys pressed (upper case, '!') and released (lower case; '+' Shift down, '-' up) in order,
+// and the report after the last: modifiers as bits, keys in press order, a repeat or a
+// seventh key changes nothing. Typed as Qt keys (the US table) and as physical keys, the
+// reports are the same.
+TEST(KeyTranslator, TheBootReportAfterEachSequenceIsTheSameForQtAndPhysicalKeys)
 {
     const std::pair<const char *, Report> rows[] = {
         {"+", {0x02, 0, 0, 0, 0, 0, 0, 0}},
         {"+A", {0x02, 0, 0x04, 0, 0, 0, 0, 0}},
         {"+A-", {0x00, 0, 0x04, 0, 0, 0, 0, 0}},
+        {"+!", {0x02, 0, 30, 0, 0, 0, 0, 0}},
         {"ABCa", {0, 0, 0x05, 0x06, 0, 0, 0, 0}},
         {"QQ", {0, 0, 20, 0, 0, 0, 0, 0}},
         {"ABCDEFG", {0, 0, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09}},
     };
     for (const auto &[keys, expected] : rows) {
-        c_key_translator t;
-        Report last{};
+        c_key_translator qt;
+        c_key_translator physical;
+        Report viaQt{};
+        Report viaPhysical{};
+        int length = 0;
         for (const char *k = keys; *k != '\0'; ++k) {
-            const bool down = *k == '+' || (*k >= 'A' && *k <= 'Z');
-            last = press(t, (*k == '+' || *k == '-') ? kShift : std::toupper(*k), down);
+            const bool down = *k == '+' || *k == '!' || (*k >= 'A' && *k <= 'Z');
+            viaQt = press(qt, (*k == '+' || *k == '-') ? kShift : std::toupper(*k), down);
+            EXPECT_TRUE(physical.translate_usage(hid_usage_of_native_key(native_code(*k)), down,
+                                                 viaPhysical.data(), length));
         }
-        EXPECT_EQ(last, expected) << keys;
+        EXPECT_EQ(viaQt, expected) << keys;
+        EXPECT_EQ(viaPhysical, expected) << keys;
     }
+}
+
+// Where the physical key says more than the Qt key: the main Enter key is not the keypad's,
+// Print and AltGr are keys, and a left or right modifier keeps its side.
+TEST(KeyTranslator, PhysicalKeysWhereTheQtTableDiffers)
+{
+    struct row {
+        std::uint32_t qtKey, nativeCode;
+        std::uint8_t qtUsage, physicalUsage;
+    };
+    const row rows[] = {
+        {0x01000004, 36, 88, 40},         // Return
+        {0x01000005, 104, 88, 88},        // keypad Enter
+        {0x01000009, 107, 0, 70},         // Print
+        {0x01001103, 108, 0, 230},        // AltGr: the right Alt key
+        {0x01000021, 105, 1, 228},        // right Control
+        {0x01000022, 133, 8, 227},        // the Super key
+        {0x01000020, 0, 2, 0},            // no native code: no physical key
+        {0x01000020, 300, 2, 0},          // a code beyond the table
+    };
+    c_key_translator t;
+    for (const row &r : rows) {
+        EXPECT_EQ(t.usage_of(r.qtKey), r.qtUsage) << std::hex << r.qtKey;
+        EXPECT_EQ(hid_usage_of_native_key(r.nativeCode), r.physicalUsage) << r.nativeCode;
+    }
+    Report out{};
+    int length = 0;
+    ASSERT_TRUE(t.translate_usage(230, true, out.data(), length));
+    ASSERT_TRUE(t.translate_usage(20, true, out.data(), length)); // AltGr+Q
+    EXPECT_EQ(out, (Report{0x40, 0, 20, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(t.drop_modifiers(0x40));
+    EXPECT_FALSE(t.drop_modifiers(0x40));
+    EXPECT_EQ(t.report()[0], 0);
 }
 
 TEST(KeyTranslator, UsageTable)

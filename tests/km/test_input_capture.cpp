@@ -1,6 +1,7 @@
 // Real Qt key and mouse events on a window, turned into the frames a device peer receives.
 #include "c_input_capture.h"
 #include "km/c_km_session.h"
+#include "km/c_main_request.h"
 #include "km_test_support.h"
 #include "tools/key_mouse/c_key_translator.h"
 
@@ -10,6 +11,9 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <tuple>
 
 namespace {
 
@@ -109,7 +113,7 @@ TEST_P(InputCaptureKeys, ReachTheDeviceOrTheLabel)
 INSTANTIATE_TEST_SUITE_P(InputCapture, InputCaptureKeys, ::testing::ValuesIn(kKeyCases),
                          [](const auto &param) { return std::string(param.param.name); });
 
-TEST_F(InputCapture, ACombinationLeavesHeldKeysWhichLosingTheWindowReleases)
+TEST_F(InputCapture, ACombinationLeavesTheHeldKeysAlone)
 {
     write(true);
     QTest::keyPress(screen, Qt::Key_Control);
@@ -118,11 +122,45 @@ TEST_F(InputCapture, ACombinationLeavesHeldKeysWhichLosingTheWindowReleases)
     capture.send_combo({c_key_translator::kPrintScreenKey}); // one press, then all keys up
     EXPECT_EQ(sent(), (strings{"03 00 00 46 00 00 00 00 00", "03 00 00 00 00 00 00 00 00"}));
     EXPECT_EQ(translator.report()[0], 0x01) << "the held Control stays held";
-    write(false); // held keys stay held on the device, even after the privilege went
-    QEvent deactivate(QEvent::WindowDeactivate);
-    EXPECT_TRUE(capture.filter_event(&window, &deactivate));
-    EXPECT_EQ(sent(), (strings{"03 00 00 00 00 00 00 00 00"}));
-    EXPECT_EQ(translator.report()[0] | translator.report()[2], 0);
+}
+
+// Whatever may keep keys from the screen lets go of what is held there: keys and buttons
+// are released on the device at once (the device itself lets go when the privilege goes),
+// and a key pressed afterwards goes alone.
+TEST_F(InputCapture, HeldKeysAndButtonsAreLetGoWheneverKeysMayStopReachingTheScreen)
+{
+    const strings released{"03 00 00 00 00 00 00 00 00", "05 00 00 00 00"};
+    const std::tuple<const char *, std::function<void()>, strings> triggers[] = {
+        {"focus taken by a menu", [&] {
+             QFocusEvent out(QEvent::FocusOut, Qt::PopupFocusReason);
+             QCoreApplication::sendEvent(screen, &out);
+         }, released},
+        {"window deactivated", [&] {
+             QEvent deactivate(QEvent::WindowDeactivate);
+             EXPECT_TRUE(capture.filter_event(&window, &deactivate));
+         }, released},
+        {"full screen", [&] { window.setWindowState(Qt::WindowFullScreen); }, released},
+        {"privilege lost", [&] {
+             write(false);
+             session.privilege().handle_request(c_main_request::kPrivilegeState, 0);
+         }, {}},
+    };
+    for (const auto &[name, trigger, expected] : triggers) {
+        write(true);
+        QTest::keyPress(screen, Qt::Key_Shift);
+        QTest::keyPress(screen, Qt::Key_A);
+        QTest::mousePress(screen, Qt::RightButton, {}, QPoint(10, 10));
+        sent();
+        trigger();
+        EXPECT_EQ(sent(), expected) << name;
+        write(true);
+        QTest::keyPress(screen, Qt::Key_B);
+        QTest::mouseRelease(screen, Qt::LeftButton, {}, QPoint(10, 10));
+        EXPECT_EQ(sent(), (strings{"03 00 00 05 00 00 00 00 00", "05 00 00 00 00"})) << name;
+        QTest::keyRelease(screen, Qt::Key_B);
+        window.setWindowState(Qt::WindowNoState);
+        sent();
+    }
 }
 
 TEST_F(InputCapture, TypedKeysAreLoggedAtTraceLevelOnly)
@@ -167,10 +205,10 @@ TEST_F(InputCapture, RelativeMouseAlignsFirstThenSendsMovesAndButtons)
     QTest::mousePress(screen, Qt::MiddleButton, {}, QPoint(300, 0));
     EXPECT_EQ(sent(), (strings{"05 00 7F 00 00", "05 00 7F 00 00", "05 00 2E 00 00",
                                "05 02 00 00 00", "05 02 00 00 04"}));
-    // The wheel sends the movement still pending, never a wheel value.
+    // The wheel sends the movement still pending, then its notches in the wheel byte.
     put_cursor(290, 0);
-    wheel(290, -120);
-    EXPECT_EQ(sent(), (strings{"05 02 F6 00 00"}));
+    wheel(290, -240);
+    EXPECT_EQ(sent(), (strings{"05 02 F6 00 00", "05 02 00 00 FE"}));
 }
 
 TEST_F(InputCapture, TheCursorOverTheScreenIsACrossOrNothing)

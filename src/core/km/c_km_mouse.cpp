@@ -5,6 +5,11 @@
 #include "protocol/km_frame.h"
 #include "tools/key_mouse/c_key_translator.h"
 
+#include <algorithm>
+
+namespace {
+constexpr int kWheelNotch = 120; // a wheel event's angle for one notch, in eighths of a degree
+}
 
 c_km_mouse::c_km_mouse(c_net_syncer &syncer, c_key_translator &translator, mode m)
     : m_syncer(syncer), m_translator(translator), m_mode(m), m_sampler([this] { sample_tick(); })
@@ -79,9 +84,37 @@ void c_km_mouse::on_wheel(int delta)
         send_absolute_mouse(delta > 0 ? 1 : -1);
         return;
     }
-    // Relative mode sends no wheel value: only the movement still pending.
+    // The movement still pending goes first, so the wheel turns where the pointer is; then
+    // the wheel byte of a report without movement, one step per notch (120 eighths of a
+    // degree), at least one.
     if (m_pointer.clamped_local_position)
         send_relative_mouse(m_pointer.clamped_local_position());
+    const int steps = std::clamp(delta / kWheelNotch, -kMaxRelativeStep, kMaxRelativeStep);
+    const int wheel = steps != 0 ? steps : (delta > 0 ? 1 : -1);
+    std::uint8_t report[c_key_translator::kMouseReportSize];
+    int length = 0;
+    m_translator.build_mouse_report(0, c_key_translator::kMove, 0, 0, wheel, report, length);
+    m_syncer.send_km_data(kKmMouseRelative, report, static_cast<std::uint32_t>(length));
+}
+
+void c_km_mouse::release_buttons()
+{
+    if (m_mode == mode::absolute) {
+        if (m_absoluteButtons == 0)
+            return;
+        m_absoluteButtons = 0;
+        send_absolute_mouse(0);
+        return;
+    }
+    const int held = m_translator.mouse_buttons();
+    if (held != 0)
+        send_relative_button(held, kRelease);
+}
+
+void c_km_mouse::forget_buttons()
+{
+    m_absoluteButtons = 0;
+    m_translator.release_buttons();
 }
 
 void c_km_mouse::on_leave()

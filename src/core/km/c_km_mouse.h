@@ -55,6 +55,10 @@ public:
     void on_button(int qtButton, int kind);
     void on_wheel(int delta);
     void on_leave();
+    // Lets go of the buttons held on the remote computer (focus lost): one report when one
+    // was held. forget_buttons() only clears them here (the device already let go).
+    void release_buttons();
+    void forget_buttons();
 
     // The next move aligns first (start-up, every window resize).
     void request_align() { m_alignPending.store(1); }

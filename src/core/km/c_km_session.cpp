@@ -3,6 +3,7 @@
 #include "logging/log.h"
 #include "protocol/c_net_syncer.h"
 #include "protocol/km_frame.h"
+#include "tools/key_mouse/c_key_translator.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "tools/socket/km/c_socket_recv_km1.h"
 
@@ -13,7 +14,7 @@
 
 c_km_session::c_km_session(const km_session_options &options, c_net_syncer &syncer,
                            c_key_translator &translator, QObject *parent)
-    : QObject(parent), m_syncer(syncer), m_inboundKey(options.inboundKey),
+    : QObject(parent), m_syncer(syncer), m_translator(translator), m_inboundKey(options.inboundKey),
       m_outboundKey(options.outboundKey), m_userID(options.userID), m_privilege(syncer),
       m_mouse(syncer, translator, options.mouseMode),
       m_request([this](std::int32_t code, std::int32_t value) {
@@ -43,8 +44,15 @@ void c_km_session::set_privilege_actions(c_km_privilege::actions actions)
 {
     if (!actions.start_sampling)
         actions.start_sampling = [this] { m_mouse.start_sampling(); };
-    if (!actions.stop_sampling)
-        actions.stop_sampling = [this] { m_mouse.stop_sampling(); };
+    if (!actions.stop_sampling) {
+        // Writing ended: the device let go of whatever this viewer held, so nothing is held
+        // here either, and a key released later is not sent as if others were still down.
+        actions.stop_sampling = [this] {
+            m_mouse.stop_sampling();
+            m_translator.release_all();
+            m_mouse.forget_buttons();
+        };
+    }
     if (!actions.align_mouse)
         actions.align_mouse = [this] { m_mouse.align_mouse(); };
     m_privilege.set_actions(std::move(actions));

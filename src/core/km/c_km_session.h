@@ -48,7 +48,7 @@ public:
     // up) every 100 ms, and the socket is closed under it first.
     static constexpr int kStopWaitMs = 2000;
 
-    // `syncer` holds the outgoing list and `translator` the held buttons; both outlive the
+    // `syncer` holds the outgoing list and `translator` the held keys and buttons; both outlive the
     // session.
     c_km_session(const km_session_options &options, c_net_syncer &syncer,
                  c_key_translator &translator, QObject *parent = nullptr);
@@ -126,6 +126,7 @@ private:
     void handle_km_message(const std::uint8_t *body, std::uint32_t length);
 
     c_net_syncer &m_syncer;
+    c_key_translator &m_translator;
     const key_type m_inboundKey;
     const key_type m_outboundKey;
     const std::uint32_t m_userID;

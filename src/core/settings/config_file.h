@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The settings file "config.xml" beside the program: any root element holding a
 // `mouseRate` element whose text is the mouse sample rate in decimal, and optionally a
 // `reconnect` element, 1 (the default) to connect a channel the device dropped again, 0 to
-// leave it down. The program never creates the file; it must be installed with the root and
+// leave it down, and a `keyMapping` element, "physical" (the default: the key pressed, as
+// the remote computer's layout reads it) or "qt" (the character typed locally, through a
+// table made for the US layout). The program never creates the file; it must be installed with the root and
 // `mouseRate`.
 
 // The rates the settings dialog offers; the file may hold no other.
@@ -30,3 +33,15 @@ bool save_config_rate(const QString &path, int rate);
 // untouched and false returned: quietly when the element is missing (files installed
 // before the item existed), with a warning when its text is neither or the file unreadable.
 bool load_config_reconnect(const QString &path, bool &on);
+
+// Reads the text of the root's element `name` as one of `words` (lower case; the file's text
+// is compared ignoring case and surrounding space). True with `index` set to its position;
+// otherwise `index` is untouched and false returned: quietly when the element is missing,
+// with a warning naming `words` when its text is none of them or the file unreadable.
+bool load_config_word(const QString &path, const char *name, const QStringList &words,
+                      int &index);
+
+// How typed keys become keyboard reports.
+enum class key_mapping { physical, qt_key };
+// Reads `keyMapping` ("physical" or "qt") as load_config_word does.
+bool load_config_key_mapping(const QString &path, key_mapping &mapping);

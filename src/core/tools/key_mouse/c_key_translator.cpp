@@ -1,6 +1,7 @@
 #include "tools/key_mouse/c_key_translator.h"
 
 #include "logging/log.h"
+#include "tools/key_mouse/scan_codes.h"
 
 #include <array>
 #include <cstring>
@@ -94,27 +95,46 @@ bool c_key_translator::translate_key(std::uint32_t qtKey, bool pressed, std::uin
     const std::uint8_t usage = usage_of(qtKey);
     if (usage == 0)
         return false;
+    apply(usage, is_modifier(qtKey), pressed, out, outLength);
+    return true;
+}
 
-    if (is_modifier(qtKey)) {
+bool c_key_translator::translate_usage(std::uint8_t usage, bool pressed, std::uint8_t *out,
+                                       int &outLength)
+{
+    if (usage == 0)
+        return false;
+    if (is_modifier_usage(usage))
+        apply(modifier_bit(usage), true, pressed, out, outLength);
+    else
+        apply(usage, false, pressed, out, outLength);
+    return true;
+}
+
+// `value` is a modifier bit when `modifier` is set, a usage otherwise.
+void c_key_translator::apply(std::uint8_t value, bool modifier, bool pressed, std::uint8_t *out,
+                             int &outLength)
+{
+    if (modifier) {
         if (pressed)
-            m_report[0] |= usage;
+            m_report[0] |= value;
         else
-            m_report[0] &= static_cast<std::uint8_t>(~usage);
+            m_report[0] &= static_cast<std::uint8_t>(~value);
     } else if (pressed) {
         // First free slot, unless the key is already held (auto-repeat); a seventh key is
         // dropped and the unchanged report still goes out.
         for (int i = 2; i < kReportSize; ++i) {
-            if (m_report[i] == usage)
+            if (m_report[i] == value)
                 break;
             if (m_report[i] == 0) {
-                m_report[i] = usage;
+                m_report[i] = value;
                 break;
             }
         }
     } else {
         // Close the gap so the remaining keys keep their order of pressing.
         for (int i = 2; i < kReportSize && m_report[i] != 0; ++i) {
-            if (m_report[i] != usage)
+            if (m_report[i] != value)
                 continue;
             std::memmove(m_report + i, m_report + i + 1, static_cast<std::size_t>(kReportSize - 1 - i));
             m_report[kReportSize - 1] = 0;
@@ -123,7 +143,13 @@ bool c_key_translator::translate_key(std::uint32_t qtKey, bool pressed, std::uin
     }
     std::memcpy(out, m_report, kReportSize);
     outLength = kReportSize;
-    return true;
+}
+
+bool c_key_translator::drop_modifiers(std::uint8_t mask)
+{
+    const bool held = (m_report[0] & mask) != 0;
+    m_report[0] &= static_cast<std::uint8_t>(~mask);
+    return held;
 }
 
 void c_key_translator::build_combo_report(const std::vector<std::uint32_t> &keys,
