@@ -15,6 +15,12 @@ constexpr std::uint8_t kModControlBits = 0x01 | 0x10;
 constexpr std::uint8_t kModLeftAlt = 0x04;
 constexpr std::uint8_t kModGuiBits = 0x08 | 0x80;
 
+constexpr std::uint8_t kUsageEnter = 40;
+constexpr std::uint8_t kUsageTab = 43;
+constexpr std::uint8_t kUsageSpace = 44;
+constexpr std::uint8_t kUsageBackslash = 49;
+constexpr std::uint8_t kUsageIsoHash = 50;
+
 // What one key types at each level; 0 where it types nothing.
 struct key_row {
     std::uint8_t usage;
@@ -187,12 +193,6 @@ bool is_alt_gr(std::uint8_t modifiers)
     return (modifiers & kModRightAlt) != 0 ||
            ((modifiers & kModControlBits) != 0 && (modifiers & kModLeftAlt) != 0);
 }
-
-constexpr std::uint8_t kUsageEnter = 40;
-constexpr std::uint8_t kUsageTab = 43;
-constexpr std::uint8_t kUsageSpace = 44;
-constexpr std::uint8_t kUsageIsoHash = 50;
-constexpr std::uint8_t kUsageBackslash = 49;
 
 } // namespace
 
