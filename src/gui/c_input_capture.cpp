@@ -124,13 +124,13 @@ bool c_input_capture::window_event(QEvent *event)
         update_keyboard_grab();
         return false;
     case QEvent::WindowDeactivate:
-        release_held_input();
+        release_held_input(true);
         update_keyboard_grab();
         return true;
     case QEvent::WindowStateChange:
         // Entering or leaving full screen: keys pressed before may be released after it,
         // where a window manager or the grab decides who sees them.
-        release_held_input();
+        release_held_input(false);
         update_keyboard_grab();
         return false;
     default:
@@ -138,15 +138,19 @@ bool c_input_capture::window_event(QEvent *event)
     }
 }
 
-void c_input_capture::release_held_input()
+void c_input_capture::release_held_input(bool evenIfNothingHeld)
 {
     if (m_translator == nullptr)
         return;
-    m_translator->release_all();
-    TLOG_INFO << "all key release when qt lost focus";
-    const std::uint8_t zero[c_key_translator::kReportSize] = {};
-    log_key("keyRelease2,", 0, zero);
-    send_keyboard_report(zero);
+    const std::uint8_t *held = m_translator->report();
+    if (evenIfNothingHeld || std::any_of(held, held + c_key_translator::kReportSize,
+                                         [](std::uint8_t b) { return b != 0; })) {
+        m_translator->release_all();
+        TLOG_INFO << "all key release when qt lost focus";
+        const std::uint8_t zero[c_key_translator::kReportSize] = {};
+        log_key("keyRelease2,", 0, zero);
+        send_keyboard_report(zero);
+    }
     m_session.mouse().release_buttons();
 }
 
@@ -178,7 +182,7 @@ bool c_input_capture::screen_event(QEvent *event)
         return false;
     // A menu, a dialog or another widget took the keys: what is held would stay held.
     if (event->type() == QEvent::FocusOut) {
-        release_held_input();
+        release_held_input(false);
         return false;
     }
 

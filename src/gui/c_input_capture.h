@@ -48,9 +48,9 @@ public:
     void set_translator(c_key_translator *translator) { m_translator = translator; }
     void set_key_mapping(key_mapping mapping) { m_mapping = mapping; }
 
-    // Releases every key and mouse button held on the remote computer (one report of each
-    // kind when something was held or, for keys, always).
-    void release_held_input();
+    // Releases every key and mouse button held on the remote computer: one report of each
+    // kind when something of that kind was held, and the keyboard's always when asked.
+    void release_held_input(bool evenIfNothingHeld);
     bool keyboard_grabbed() const { return m_keyboardGrabbed; }
 
     // True when the event was consumed (the window then returns true from its filter).
