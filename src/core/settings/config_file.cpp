@@ -3,6 +3,11 @@
 #include "logging/log.h"
 #include "settings/xml_file.h"
 
+#include <QFileInfo>
+
+#include <optional>
+#include <string>
+
 namespace {
 constexpr const char *kWhat = "config file";
 constexpr const char *kRateElement = "mouseRate";
@@ -70,4 +75,70 @@ bool load_config_reconnect(const QString &path, bool &on)
     }
     on = text == QLatin1String("1");
     return true;
+}
+
+namespace {
+constexpr const char *kPasteLayoutElement = "pasteLayout";
+constexpr const char *kPasteRateElement = "pasteRate";
+
+// The trimmed text of a root child, or nothing when the file or the element is missing.
+// A file that is there but cannot be read is warned about by load_xml_file.
+std::optional<QString> paste_setting(const QString &path, const char *name)
+{
+    if (!QFileInfo::exists(path))
+        return std::nullopt;
+    tinyxml2::XMLDocument doc;
+    if (!load_xml_file(path, doc, kWhat))
+        return std::nullopt;
+    const tinyxml2::XMLElement *element = root_child(doc, name);
+    if (!element)
+        return std::nullopt;
+    return QString::fromUtf8(element->GetText() ? element->GetText() : "").trimmed();
+}
+} // namespace
+
+keyboard_layout_id load_config_paste_layout(const QString &path)
+{
+    const std::optional<QString> text = paste_setting(path, kPasteLayoutElement);
+    if (!text)
+        return keyboard_layout_id::us;
+    const std::optional<keyboard_layout_id> layout = keyboard_layout_named(text->toStdString());
+    if (!layout) {
+        TLOG_WARN << "config file " << path << ": pasteLayout \"" << *text
+                  << "\" is not us, uk, de or fr, using us";
+        return keyboard_layout_id::us;
+    }
+    return *layout;
+}
+
+int load_config_paste_rate(const QString &path)
+{
+    const std::optional<QString> text = paste_setting(path, kPasteRateElement);
+    if (!text)
+        return kPasteRateDefault;
+    bool ok = false;
+    const int rate = text->toInt(&ok, 10);
+    if (!ok || rate <= 0) {
+        TLOG_WARN << "config file " << path << ": pasteRate \"" << *text
+                  << "\" is not a number of characters per second, using " << kPasteRateDefault;
+        return kPasteRateDefault;
+    }
+    return rate;
+}
+
+bool save_config_paste_layout(const QString &path, keyboard_layout_id layout)
+{
+    tinyxml2::XMLDocument doc;
+    if (!load_xml_file(path, doc, kWhat))
+        return false;
+    tinyxml2::XMLElement *root = doc.RootElement();
+    if (!root) {
+        TLOG_WARN << "config file " << path << " has no root element, pasteLayout not saved";
+        return false;
+    }
+    tinyxml2::XMLElement *element = root->FirstChildElement(kPasteLayoutElement);
+    if (!element)
+        element = root->InsertNewChildElement(kPasteLayoutElement);
+    element->SetText(std::string(keyboard_layout_name(layout)).c_str());
+    return save_xml_file(path, doc, kWhat);
 }
