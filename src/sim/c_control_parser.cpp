@@ -140,6 +140,7 @@ const std::map<std::string_view, verb_info> &verbs()
         {"login", {verb::login, 3, 3, "login CH accept|refuse"}},
         {"listen", {verb::listen, 1, 1, "listen"}},
         {"unlisten", {verb::unlisten, 1, 1, "unlisten"}},
+        {"layout", {verb::layout, 2, 2, "layout us|uk|de|fr"}},
     };
     return table;
 }
@@ -217,6 +218,11 @@ bool parse_arguments(const std::vector<std::string_view> &w, control_command &c)
     case verb::silent: return number(w[1], 0, 600000, c.first);
     case verb::sector: return number(w[1], 0, 0xFFFFFFFF, c.first);
     case verb::screenshot: c.path = std::string(w[1]); return true;
+    case verb::layout: {
+        const auto layout = keyboard_layout_named(w[1]);
+        c.layout = layout.value_or(keyboard_layout_id::us);
+        return layout.has_value();
+    }
     case verb::dump:
         c.first = 50;
         return w.size() == 1 || number(w[1], 1, 1000, c.first);
@@ -267,5 +273,5 @@ const char *control_help_text()
            "pointer | read S N | write S N 00..FF|lba | nothing | refuse-next | ffff | "
            "silent T | media | sector S | dump [N] | stats | screenshot PATH | stall CH ID | "
            "resume CH ID | next CH close|mute|normal | login CH accept|refuse | unlisten | "
-           "listen | quit  (CH = km|video|media)";
+           "listen | layout us|uk|de|fr | quit  (CH = km|video|media)";
 }

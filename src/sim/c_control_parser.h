@@ -1,6 +1,7 @@
 #pragma once
 
 #include "c_media_session.h"
+#include "tools/key_mouse/keyboard_layout.h"
 
 #include <cstdint>
 #include <string>
@@ -15,6 +16,7 @@ struct control_command {
         help, status, viewers, send, priv, led, ack, close, garbage, oversize, malformed,
         keyframe, console, clear, pointer, read, write, nothing, refuse_next, ffff, silent,
         media, sector, dump, stats, screenshot, quit, stall, resume, next, flood, login, listen, unlisten,
+        layout,
     };
     enum class channel { km, video, media };
     enum class defect { checksum, short_body, cipher, header };
@@ -35,6 +37,7 @@ struct control_command {
     std::string path;                // screenshot: the picture file
     arrival fate = arrival::normal;  // next
     bool refuse = false;             // login: refuse (true) or accept the logins on `where`
+    keyboard_layout_id layout = keyboard_layout_id::us; // layout: the remote computer's layout
 };
 
 // False with a reason in `error` when the line is not a valid command.

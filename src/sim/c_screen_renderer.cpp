@@ -19,18 +19,23 @@ const QColor kLedOff(90, 96, 104);
 constexpr int kPointerWidth = 14;
 constexpr int kPointerHeight = 22;
 
-// The console's lines, each cut into pieces of at most `columns` characters.
-std::vector<QString> wrapped_lines(const std::string &text, int columns)
+// The console's lines (UTF-8), each cut into pieces of at most `columns` characters.
+// Characters the console font has no glyph for are drawn as '?', so a missing glyph reads
+// the same on every machine instead of whatever a fallback font offers.
+std::vector<QString> wrapped_lines(const std::string &text, int columns, const QFontMetrics &metrics)
 {
     std::vector<QString> lines;
     std::size_t start = 0;
     while (true) {
         const std::size_t end = text.find('\n', start);
-        const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
-        std::size_t piece = 0;
+        const std::string bytes = text.substr(start, end == std::string::npos ? end : end - start);
+        QString line;
+        for (const char32_t c : QString::fromUtf8(bytes).toUcs4())
+            line += metrics.inFontUcs4(c) ? QString::fromUcs4(&c, 1) : QStringLiteral("?");
+        qsizetype piece = 0;
         do {
-            lines.push_back(QString::fromLatin1(line.substr(piece, static_cast<std::size_t>(columns))));
-            piece += static_cast<std::size_t>(columns);
+            lines.push_back(line.mid(piece, columns));
+            piece += columns;
         } while (piece < line.size());
         if (end == std::string::npos)
             return lines;
@@ -94,7 +99,7 @@ void c_screen_renderer::paint_console(const std::string &text)
     const int lineHeight = std::max(1, metrics.lineSpacing());
     const int columns = std::max(1, (m_consoleRect.width() - 16) / charWidth);
     const int rows = std::max(1, (m_consoleRect.height() - 8) / lineHeight);
-    std::vector<QString> lines = wrapped_lines(text, columns);
+    std::vector<QString> lines = wrapped_lines(text, columns, metrics);
     lines.back() += QLatin1Char('_'); // the cursor
     const std::size_t first = lines.size() > static_cast<std::size_t>(rows)
                                   ? lines.size() - static_cast<std::size_t>(rows) : 0;

@@ -129,6 +129,7 @@ std::string c_sim_control::run(const control_command &c)
         return "ok";
     case verb::login: m_device.set_login_refused(kind_of(c.where), c.refuse); return "ok";
     case verb::unlisten: m_device.stop_listening(); return "ok";
+    case verb::layout: m_device.set_keyboard_layout(c.layout); return "ok";
     case verb::listen: {
         QString error;
         if (!m_device.listen_again(error))
@@ -257,7 +258,9 @@ std::string c_sim_control::status() const
            " requester=" + std::to_string(m_device.requester()) +
            " leds=" + std::to_string(m_device.leds()) + " pointer=" + std::to_string(x) + "," +
            std::to_string(y) + " disk=\"" +
-           (media ? media->media.disk_summary() : std::string("no disk")) + "\"";
+           (media ? media->media.disk_summary() : std::string("no disk")) + "\"" +
+           " layout=" + std::string(keyboard_layout_name(m_device.keyboard_layout())) +
+           " wheel=" + std::to_string(m_device.wheel_total());
 }
 
 bool c_sim_control::listen(std::uint16_t port, QString &error)

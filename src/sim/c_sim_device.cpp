@@ -33,7 +33,8 @@ double cpu_seconds()
 } // namespace
 
 c_sim_device::c_sim_device(const c_sim_options &options, QObject *parent)
-    : QObject(parent), m_options(options), m_screen(options.width, options.height)
+    : QObject(parent), m_options(options), m_screen(options.width, options.height),
+      m_layout(options.layout)
 {
 }
 
@@ -321,6 +322,13 @@ void c_sim_device::set_leds(std::uint8_t bits)
             video->send_body({4, m_leds});
     }
     TLOG_INFO << "sim: LED report " << unsigned{m_leds};
+}
+
+void c_sim_device::set_keyboard_layout(keyboard_layout_id layout)
+{
+    m_layout = layout;
+    TLOG_INFO << "sim: the remote computer's keyboard layout is now "
+              << keyboard_layout_name(layout);
 }
 
 void c_sim_device::clear_console()

@@ -54,6 +54,11 @@ public:
     std::uint8_t leds() const { return m_leds; }
     void request_key_frame();
     const c_console_text &console() const { return m_console; }
+    // The remote computer's keyboard layout, which keyboard reports are read through.
+    void set_keyboard_layout(keyboard_layout_id layout);
+    keyboard_layout_id keyboard_layout() const { return m_layout; }
+    // Sum of the signed wheel values of every mouse report, relative and absolute.
+    long long wheel_total() const { return m_wheelTotal; }
     void clear_console();
     void pointer(int &x, int &y) const { m_screen.pointer(x, y); }
     // Writes the remote screen as it stands now (the picture the next frame encodes, but for
@@ -122,6 +127,8 @@ private:
     c_privilege_arbiter m_privilege;
     c_receive_log m_log;
     std::uint8_t m_leds = 0;
+    keyboard_layout_id m_layout;
+    long long m_wheelTotal = 0;
     int m_offsetX = 0;
     int m_offsetY = 0;
     encoded_picture m_picture;

@@ -67,7 +67,7 @@ void c_sim_device::handle_keyboard(c_sim_connection *connection, const std::uint
         return;
     }
     std::uint8_t leds = m_leds;
-    connection->keyboard.apply_report(body + 1, leds, m_console);
+    connection->keyboard.apply_report(body + 1, m_layout, leds, m_console);
     m_screen.set_console(m_console.text());
     connection->send_body({kKmKeyboard, kAccepted});
     // The remote computer answers a lock key with new LED states, on the video channel.
@@ -91,6 +91,14 @@ void c_sim_device::handle_mouse(c_sim_connection *connection, const std::uint8_t
                   << ": mouse report without the write privilege refused";
         connection->send_body({type, kRefused});
         return;
+    }
+    // The wheel is the last byte of either report: 4 of the relative, 6 of the absolute one.
+    // Recorded as it comes: the viewer's middle button arrives as a wheel value of 4.
+    const auto wheel = static_cast<std::int8_t>(body[absolute ? 6 : 4]);
+    if (wheel != 0) {
+        m_wheelTotal += wheel;
+        TLOG_INFO << "sim: km viewer " << connection->id() << ": wheel " << int{wheel}
+                  << " (total " << m_wheelTotal << ")";
     }
     if (absolute) {
         const int x = body[2] | body[3] << 8; // little-endian, unlike the rest of the channel

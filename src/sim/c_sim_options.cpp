@@ -67,6 +67,7 @@ void add_options(QCommandLineParser &parser)
     value("user-name", "userNM in the launch text (default admin)", "name");
     value("mouse-mode", "mouseMode in the launch text (0 relative, 1 absolute)", "n");
     value("dog-id", "dogID in the launch text: the target position commands name", "n");
+    value("layout", "the remote computer's keyboard layout: us, uk, de or fr (default us)", "name");
     value("launch", "start this viewer with the launch text; exit with its status", "path");
     value("log-json", "append every received frame as a JSON line to this file", "path");
     value("stats", "print encode figures and CPU share every N seconds", "seconds");
@@ -145,6 +146,20 @@ bool read_keys(const QCommandLineParser &parser, c_sim_options &o, QString &erro
     return true;
 }
 
+bool read_layout(const QCommandLineParser &parser, c_sim_options &o, QString &error)
+{
+    const QString option = QStringLiteral("layout");
+    if (!parser.isSet(option))
+        return true;
+    const auto layout = keyboard_layout_named(parser.value(option).toStdString());
+    if (!layout) {
+        error = QStringLiteral("--layout wants us, uk, de or fr");
+        return false;
+    }
+    o.layout = *layout;
+    return true;
+}
+
 } // namespace
 
 bool parse_des_key(const QString &text, std::array<std::uint8_t, 8> &key)
@@ -188,7 +203,8 @@ bool parse_sim_options(const QStringList &arguments, c_sim_options &options, QSt
                                         parser.positionalArguments().first());
         return false;
     }
-    if (!read_numbers(parser, options, error) || !read_keys(parser, options, error))
+    if (!read_numbers(parser, options, error) || !read_keys(parser, options, error) ||
+        !read_layout(parser, options, error))
         return false;
     options.controlStdin = !parser.isSet(QStringLiteral("no-stdin"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));

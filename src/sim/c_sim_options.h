@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/key_mouse/keyboard_layout.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +33,7 @@ struct c_sim_options {
     std::uint32_t mouseMode = 0;
     std::uint32_t dogID = 0;
     std::uint32_t priv = 1;
+    keyboard_layout_id layout = keyboard_layout_id::us; // the remote computer's keyboard layout
 
     QString launchProgram;  // --launch: the viewer to start with the launch text
     QString logJsonPath;    // --log-json: JSON lines of every received frame
