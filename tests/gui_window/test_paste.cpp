@@ -4,9 +4,11 @@
 
 #include "c_paste_dialog.h"
 #include "h264video.h"
+#include "settings/config_file.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -22,12 +24,9 @@ namespace {
 
 // `length` characters of every kind the remote console shows: letters of both cases, digits,
 // punctuation, spaces and line feeds (lines well under the console's width), in an order
-// that changes from line to line.
-QString mixed_text(int length)
+// that changes from line to line, drawn from `pool`.
+QString mixed_text(const QString &pool, int length)
 {
-    const QString pool = QStringLiteral(
-        "The Quick brown Fox jumps over 13 lazy Dogs; pack my box with 5 dozen liquor jugs! "
-        "0123456789 !\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ abcxyz");
     QString text;
     std::uint32_t seed = 12345;
     int lineLength = 0;
@@ -47,32 +46,38 @@ QString mixed_text(int length)
 // The console as the simulator's control reply shows it.
 std::string console_reply(const QString &text)
 {
-    std::string out = "ok ";
-    for (QChar c : text) {
-        if (c == QLatin1Char('\n'))
-            out += "\\n";
-        else if (c == QLatin1Char('\\'))
-            out += "\\\\";
-        else
-            out += c.toLatin1();
-    }
-    return out;
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return "ok " + escaped.toStdString();
 }
+
+const QString kAscii = QStringLiteral(
+    "The Quick brown Fox jumps over 13 lazy Dogs; pack my box with 5 dozen liquor jugs! "
+    "0123456789 !\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ abcxyz");
+
+struct paste_case {
+    const char *name;
+    keyboard_layout_id layout; // chosen in the dialog
+    QString pool;
+};
+
+class PasteOnSim : public WindowOnSim, public ::testing::WithParamInterface<paste_case> {};
 
 } // namespace
 
 // The action opens the dialog over the window; agreeing types the clipboard's 1,000
-// characters, which the remote console then holds exactly.
-TEST_F(WindowOnSim, PasteAsKeystrokesTypesTheClipboardOnTheRemoteConsole)
+// characters, which the remote console, set to the layout chosen, then holds exactly.
+TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
 {
+    const paste_case &c = GetParam();
     QFile config(m_settingsDir + "/config.xml");
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
     config.write("<config><mouseRate>50</mouseRate><pasteRate>1000</pasteRate></config>\n");
     config.close();
     ASSERT_NO_FATAL_FAILURE(open_window());
+    ASSERT_EQ(sim_reply(std::string("layout ") + std::string(keyboard_layout_name(c.layout))), "ok");
 
-    const QString text = mixed_text(1000);
-    ASSERT_EQ(text.size(), 1000);
+    const QString text = mixed_text(c.pool, 1000);
     QGuiApplication::clipboard()->setText(text);
     auto *action = m_window->findChild<QAction *>(QStringLiteral("actionPaste"));
     ASSERT_NE(action, nullptr);
@@ -81,6 +86,10 @@ TEST_F(WindowOnSim, PasteAsKeystrokesTypesTheClipboardOnTheRemoteConsole)
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    auto *layouts = dialog->findChild<QComboBox *>(QStringLiteral("layoutBox"));
+    ASSERT_NE(layouts, nullptr);
+    layouts->setCurrentIndex(layouts->findData(static_cast<int>(c.layout)));
+    ASSERT_EQ(dialog->typist().layout(), c.layout);
     ASSERT_TRUE(dialog->typist().untypable().empty());
     ASSERT_EQ(dialog->typist().total(), 1000);
     auto *type = dialog->findChild<QPushButton *>(QStringLiteral("typeButton"));
@@ -97,8 +106,17 @@ TEST_F(WindowOnSim, PasteAsKeystrokesTypesTheClipboardOnTheRemoteConsole)
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     const double perSecond = 1000.0 / seconds;
     RecordProperty("charactersPerSecond", QString::number(perSecond, 'f', 1).toStdString());
-    std::printf("paste as keystrokes: 1000 characters in %.2f s, %.1f characters per second\n",
-                seconds, perSecond);
-    // The dialog is gone once everything is typed.
+    std::printf("paste as keystrokes (%s): 1000 characters in %.2f s, %.1f characters per second\n",
+                c.name, seconds, perSecond);
+    // The dialog is gone once everything is typed; the layout chosen is remembered.
     EXPECT_TRUE(wait_for([&] { return m_window->findChild<c_paste_dialog *>() == nullptr; }, kWaitMs));
+    EXPECT_EQ(load_config_paste_layout(m_settingsDir + "/config.xml"), c.layout);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, PasteOnSim,
+    ::testing::Values(paste_case{"US", keyboard_layout_id::us, kAscii},
+                      // Umlauts, AltGr characters and the dead keys' accents typed alone.
+                      paste_case{"German", keyboard_layout_id::de,
+                                 kAscii + QStringLiteral("äöüÄÖÜß€§°´µ²³ äöü")}),
+    [](const ::testing::TestParamInfo<paste_case> &param) { return std::string(param.param.name); });
