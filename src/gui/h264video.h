@@ -88,7 +88,10 @@ public slots:
     void on_slot_grabPriv();
     void on_slot_u_setting_show();
     void on_slot_decode_one_frame(QImage picture);
-    // "Paste as keystrokes": types the clipboard's text on the remote computer.
+
+public:
+    // "Paste as keystrokes": types the clipboard's text on the remote computer. Not a slot
+    // (connected by address), so that the form's connect-by-name does not look for it.
     void on_slot_paste();
 
 protected:

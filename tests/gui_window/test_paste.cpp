@@ -13,7 +13,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -95,12 +96,17 @@ TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
     auto *type = dialog->findChild<QPushButton *>(QStringLiteral("typeButton"));
     ASSERT_NE(type, nullptr);
 
-    // A real event loop while typing: wait_for() serves timers only every 10 ms.
-    QSignalSpy closed(dialog, &QDialog::finished);
+    // Events served as they come while typing: wait_for() serves timers only every 10 ms,
+    // and a nested event loop returns at once in a program that has asked to quit before.
+    bool closed = false;
+    QObject::connect(dialog, &QDialog::finished, dialog, [&] { closed = true; });
     QElapsedTimer clock;
     clock.start();
     QTest::mouseClick(type, Qt::LeftButton);
-    ASSERT_TRUE(closed.wait(60000));
+    const QDeadlineTimer deadline(60000);
+    while (!closed && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ASSERT_TRUE(closed);
     const std::string expected = console_reply(text);
     EXPECT_TRUE(wait_for([&] { return console() == expected; }, kWaitMs)) << console();
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
