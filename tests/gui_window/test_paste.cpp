@@ -60,13 +60,14 @@ struct paste_case {
     const char *name;
     keyboard_layout_id layout; // chosen in the dialog
     QString pool;
+    bool byShortcut; // Ctrl+Alt+V, else the toolbar action
 };
 
 class PasteOnSim : public WindowOnSim, public ::testing::WithParamInterface<paste_case> {};
 
 } // namespace
 
-// The action opens the dialog over the window; agreeing types the clipboard's 1,000
+// The action or its shortcut opens the dialog over the window; agreeing types the clipboard's 1,000
 // characters, which the remote console, set to the layout chosen, then holds exactly.
 TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
 {
@@ -82,7 +83,10 @@ TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
     QGuiApplication::clipboard()->setText(text);
     auto *action = m_window->findChild<QAction *>(QStringLiteral("actionPaste"));
     ASSERT_NE(action, nullptr);
-    action->trigger();
+    if (c.byShortcut)
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_V, Qt::ControlModifier | Qt::AltModifier);
+    else
+        action->trigger();
     auto *dialog = m_window->findChild<c_paste_dialog *>();
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isVisible());
@@ -121,8 +125,8 @@ TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, PasteOnSim,
-    ::testing::Values(paste_case{"US", keyboard_layout_id::us, kAscii},
+    ::testing::Values(paste_case{"US", keyboard_layout_id::us, kAscii, true},
                       // Umlauts, AltGr characters and the dead keys' accents typed alone.
                       paste_case{"German", keyboard_layout_id::de,
-                                 kAscii + QStringLiteral("äöüÄÖÜß€§°´µ²³ äöü")}),
+                                 kAscii + QStringLiteral("äöüÄÖÜß€§°´µ²³ äöü"), false}),
     [](const ::testing::TestParamInfo<paste_case> &param) { return std::string(param.param.name); });
