@@ -8,6 +8,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace {
+// Characters listed by name at most; a text in another script would fill the screen.
+constexpr std::size_t kMaxListed = 40;
+}
+
 c_paste_dialog::c_paste_dialog(QWidget *parent, const QString &text, keyboard_layout_id layout,
                                int rate, c_paste_typist::sink out)
     : QDialog(parent), m_text(text), m_sink(std::move(out))
@@ -104,8 +109,10 @@ void c_paste_dialog::show_plan()
                                   : QStringLiteral("%1 characters will be typed on the remote computer.").arg(total));
     const std::vector<char32_t> &missing = m_typist.untypable();
     QStringList listed;
-    for (char32_t c : missing)
-        listed << describe_character(c);
+    for (std::size_t i = 0; i < missing.size() && i < kMaxListed; ++i)
+        listed << describe_character(missing[i]);
+    if (missing.size() > kMaxListed)
+        listed << QStringLiteral("and %1 more").arg(missing.size() - kMaxListed);
     m_untypable->setText(QStringLiteral("This layout cannot type these characters; they will be left out:\n")
                          + listed.join(QStringLiteral(", ")));
     m_untypable->setVisible(!missing.empty());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 namespace {
 
@@ -53,6 +54,8 @@ void c_paste_typist::plan(const QString &text, keyboard_layout_id layout)
     m_total = 0;
     m_layout = layout;
     const QList<uint> codes = text.toUcs4();
+    // A long text in a script the layout lacks has thousands of distinct characters.
+    std::unordered_set<char32_t> listed;
     for (qsizetype i = 0; i < codes.size(); ++i) {
         auto c = static_cast<char32_t>(codes[i]);
         // Text from Windows and old Mac programs ends its lines differently; the remote
@@ -64,7 +67,7 @@ void c_paste_typist::plan(const QString &text, keyboard_layout_id layout)
         }
         const std::vector<hid_keystroke> keys = keystrokes_for(layout, c);
         if (keys.empty()) {
-            if (std::find(m_untypable.begin(), m_untypable.end(), c) == m_untypable.end())
+            if (listed.insert(c).second)
                 m_untypable.push_back(c);
             continue;
         }
