@@ -4,6 +4,7 @@
 
 #include "c_paste_dialog.h"
 #include "h264video.h"
+#include "km/c_km_session.h"
 #include "settings/config_file.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -130,3 +132,38 @@ INSTANTIATE_TEST_SUITE_P(
                       paste_case{"German", keyboard_layout_id::de,
                                  kAscii + QStringLiteral("äöüÄÖÜß€§°´µ²³ äöü"), false}),
     [](const ::testing::TestParamInfo<paste_case> &param) { return std::string(param.param.name); });
+
+enum class refusal { empty_clipboard, no_privilege };
+
+class PasteRefusedOnSim : public WindowOnSim, public ::testing::WithParamInterface<refusal> {};
+
+// With nothing to type, or without the write privilege, the user is told so plainly and no
+// typing dialog opens (so nothing can be typed).
+TEST_P(PasteRefusedOnSim, TellsTheUserAndOpensNoDialog)
+{
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    QGuiApplication::clipboard()->setText(GetParam() == refusal::empty_clipboard ? QString()
+                                                                                 : QStringLiteral("kvm"));
+    QString expected = QStringLiteral("The clipboard holds no text");
+    if (GetParam() == refusal::no_privilege) {
+        auto *km = m_window->findChild<c_km_session *>();
+        ASSERT_NE(km, nullptr);
+        ASSERT_EQ(sim_reply("priv 1 23 0"), "ok"); // the device takes the privilege away
+        ASSERT_TRUE(wait_for([&] { return !km->privilege().writing(); }, kWaitMs));
+        expected = QStringLiteral("This viewer does not hold the write privilege");
+    }
+    m_window->findChild<QAction *>(QStringLiteral("actionPaste"))->trigger();
+    QMessageBox *box = nullptr;
+    EXPECT_TRUE(wait_for([&] { return (box = m_window->findChild<QMessageBox *>()) != nullptr; }, kWaitMs));
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->text().startsWith(expected)) << box->text().toStdString();
+    EXPECT_EQ(m_window->findChild<c_paste_dialog *>(), nullptr);
+    box->close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PasteRefusedOnSim,
+                         ::testing::Values(refusal::empty_clipboard, refusal::no_privilege),
+                         [](const ::testing::TestParamInfo<refusal> &param) {
+                             return std::string(param.param == refusal::empty_clipboard ? "EmptyClipboard"
+                                                                                        : "NoPrivilege");
+                         });
