@@ -71,7 +71,7 @@ public:
     bool start(sink out, bool skipUntypable);
     // Stops typing; a key pressed is released first. signal_finished(cancelled) follows.
     void cancel();
-    bool running() const { return m_timer.isActive() || m_running; }
+    bool running() const { return m_running; }
     // Characters typed so far in this run.
     int typed() const { return m_typed; }
 
