@@ -112,6 +112,7 @@ void H264Video::build_shell()
     m_fullScreen = false;
     ui->toolBar->setOrientation(Qt::Vertical);
     ui->actionGrab->setEnabled(false);
+    add_paste_action();
     // Keys are captured on the label only: it holds the keyboard focus from the start, so
     // typing reaches the remote computer before the user has clicked into the picture.
     ui->label->setFocus(Qt::OtherFocusReason);

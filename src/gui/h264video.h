@@ -7,6 +7,7 @@
 #include "tools/key_mouse/c_key_translator.h"
 #include "video/display_geometry.h"
 
+#include <QDialog>
 #include <QMainWindow>
 #include <QMap>
 #include <QImage>
@@ -89,6 +90,11 @@ public slots:
     void on_slot_u_setting_show();
     void on_slot_decode_one_frame(QImage picture);
 
+public:
+    // "Paste as keystrokes": types the clipboard's text on the remote computer. Not a slot
+    // (connected by address), so that the form's connect-by-name does not look for it.
+    void on_slot_paste();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -98,6 +104,8 @@ protected:
 
 private:
     void build_shell();
+    // The "Paste as keystrokes" action on the toolbar, with its shortcut Ctrl+Alt+V.
+    void add_paste_action();
     void connect_actions();
     void apply_resize_rule();
     QSize video_area() const;
@@ -164,4 +172,8 @@ private:
     // Display.
     display_geometry m_geometry;
     QSize m_remoteSize;
+
+    // The paste dialog while it is open. Last, so that it goes first: a typist stopped by the
+    // window's end still releases its key through the keyboard/mouse session.
+    std::unique_ptr<QDialog> m_pasteDialog;
 };

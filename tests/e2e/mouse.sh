@@ -39,4 +39,8 @@ else
   frame_seen 30 '"channel":"km".*"type":5,"payload":"01' || fail "no relative button report"
 fi
 
-pass "$mode clicks landed on the remote spots"
+# One notch of the wheel up: +1 in the report's wheel byte, in both modes.
+xdotool click 4
+wait_for 30 reply_matches status '*wheel=1*' || fail "the wheel did not reach the device: $(control status)"
+
+pass "$mode clicks landed on the remote spots; the wheel turned"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/key_mouse/keyboard_layout.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -45,3 +47,15 @@ bool load_config_word(const QString &path, const char *name, const QStringList &
 enum class key_mapping { physical, qt_key };
 // Reads `keyMapping` ("physical" or "qt") as load_config_word does.
 bool load_config_key_mapping(const QString &path, key_mapping &mapping);
+
+// Paste as keystrokes: `pasteLayout` names the remote computer's keyboard layout (us, uk, de
+// or fr; default us) and `pasteRate` the typing rate in characters per second (default
+// kPasteRateDefault; the typist bounds it). A missing file or element gives the default
+// quietly; a value that is not one of these gives the default and a warning.
+inline constexpr int kPasteRateDefault = 100;
+keyboard_layout_id load_config_paste_layout(const QString &path);
+int load_config_paste_rate(const QString &path);
+// Sets `pasteLayout` to the layout's name, adding the element under the root when it is
+// missing, and writes the file back with everything else unchanged. Logs a warning and
+// returns false when the file cannot be read or written.
+bool save_config_paste_layout(const QString &path, keyboard_layout_id layout);

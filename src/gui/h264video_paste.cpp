@@ -1,0 +1,108 @@
+// The main window's "Paste as keystrokes": the clipboard's text typed on the remote computer.
+
+#include "h264video.h"
+#include "ui_H264Video.h"
+
+#include "c_paste_dialog.h"
+#include "km/c_km_session.h"
+#include "protocol/message_types.h"
+#include "settings/config_file.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QToolBar>
+
+namespace {
+
+// The toolbar shows icons only, and the resources hold none for pasting: a clipboard drawn
+// here unless the desktop's theme has one.
+QIcon paste_icon(const QColor &ink)
+{
+    QIcon themed = QIcon::fromTheme(QStringLiteral("edit-paste"));
+    if (!themed.isNull())
+        return themed;
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(ink, 2));
+    painter.drawRoundedRect(QRectF(6, 5, 20, 24), 3, 3);
+    painter.fillRect(QRectF(11, 3, 10, 5), ink);
+    for (int y = 13; y <= 23; y += 5)
+        painter.drawLine(QPointF(10, y), QPointF(22, y));
+    return QIcon(pixmap);
+}
+
+// A plain message over the window that does not stop the event loop (the device's channels
+// keep being served while it is open).
+void show_paste_message(QWidget *window, const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Paste as keystrokes"),
+                                text, QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+}
+
+} // namespace
+
+void H264Video::add_paste_action()
+{
+    auto *action = new QAction(paste_icon(palette().windowText().color()),
+                               QStringLiteral("Paste as keystrokes"), this);
+    action->setObjectName(QStringLiteral("actionPaste"));
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_V));
+    // Only while this window is active: the shortcut must not fire from the media dialog.
+    action->setShortcutContext(Qt::WindowShortcut);
+    action->setToolTip(QStringLiteral("Paste as keystrokes (%1)")
+                           .arg(action->shortcut().toString(QKeySequence::NativeText)));
+    ui->toolBar->addAction(action);
+    connect(action, &QAction::triggered, this, &H264Video::on_slot_paste);
+}
+
+void H264Video::on_slot_paste()
+{
+    if (m_pasteDialog && m_pasteDialog->isVisible()) {
+        m_pasteDialog->raise();
+        m_pasteDialog->activateWindow();
+        return;
+    }
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty()) {
+        show_paste_message(this, QStringLiteral("The clipboard holds no text to type."));
+        return;
+    }
+    if (!m_km || !m_km->privilege().writing() || !input_path_up()) {
+        show_paste_message(this, QStringLiteral("This viewer does not hold the write privilege, "
+                                                "so it cannot type on the remote computer. Ask for "
+                                                "it with the grab button, then paste again."));
+        return;
+    }
+
+    c_paste_typist::sink out;
+    out.send = [this](const c_paste_typist::report &report) {
+        if (m_km)
+            m_km->syncer().send_km_data(kKmKeyboard, report.data(),
+                                        static_cast<std::uint32_t>(report.size()));
+    };
+    out.may_write = [this] { return m_km && m_km->privilege().writing() && input_path_up(); };
+    out.backlog = [this] { return km_queue_size(); };
+
+    const QString configPath = config_file_path(m_settingsDir);
+    auto dialog = std::make_unique<c_paste_dialog>(this, text, load_config_paste_layout(configPath),
+                                                   load_config_paste_rate(configPath), std::move(out));
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog.get(), &c_paste_dialog::signal_layout_chosen, this,
+            [configPath](keyboard_layout_id layout) { save_config_paste_layout(configPath, layout); });
+    // The dialog holds the text (perhaps a password) only while it is open.
+    connect(dialog.get(), &QDialog::finished, this, [this] {
+        if (m_pasteDialog)
+            m_pasteDialog.release()->deleteLater();
+    });
+    m_pasteDialog = std::move(dialog);
+    m_pasteDialog->open();
+}

@@ -1,0 +1,169 @@
+// Paste as keystrokes through the real window: the clipboard's text typed on the simulated
+// remote computer, character for character.
+#include "window_on_sim.h"
+
+#include "c_paste_dialog.h"
+#include "h264video.h"
+#include "km/c_km_session.h"
+#include "settings/config_file.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+// `length` characters of every kind the remote console shows: letters of both cases, digits,
+// punctuation, spaces and line feeds (lines well under the console's width), in an order
+// that changes from line to line, drawn from `pool`.
+QString mixed_text(const QString &pool, int length)
+{
+    QString text;
+    std::uint32_t seed = 12345;
+    int lineLength = 0;
+    while (text.size() < length) {
+        seed = seed * 1103515245u + 12345u;
+        if (lineLength >= 20 && (seed >> 16) % 40 == 0) {
+            text += QLatin1Char('\n');
+            lineLength = 0;
+            continue;
+        }
+        text += pool.at(static_cast<qsizetype>((seed >> 8) % static_cast<std::uint32_t>(pool.size())));
+        ++lineLength;
+    }
+    return text;
+}
+
+// The console as the simulator's control reply shows it.
+std::string console_reply(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return "ok " + escaped.toStdString();
+}
+
+const QString kAscii = QStringLiteral(
+    "The Quick brown Fox jumps over 13 lazy Dogs; pack my box with 5 dozen liquor jugs! "
+    "0123456789 !\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~ ABCDEFGHIJKLMNOPQRSTUVWXYZ abcxyz");
+
+struct paste_case {
+    const char *name;
+    keyboard_layout_id layout; // chosen in the dialog
+    QString pool;
+    bool byShortcut; // Ctrl+Alt+V, else the toolbar action
+};
+
+class PasteOnSim : public WindowOnSim, public ::testing::WithParamInterface<paste_case> {};
+
+} // namespace
+
+// The action or its shortcut opens the dialog over the window; agreeing types the clipboard's 1,000
+// characters, which the remote console, set to the layout chosen, then holds exactly.
+TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
+{
+    const paste_case &c = GetParam();
+    QFile config(m_settingsDir + "/config.xml");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("<config><mouseRate>50</mouseRate><pasteRate>1000</pasteRate></config>\n");
+    config.close();
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    ASSERT_EQ(sim_reply(std::string("layout ") + std::string(keyboard_layout_name(c.layout))), "ok");
+
+    const QString text = mixed_text(c.pool, 1000);
+    QGuiApplication::clipboard()->setText(text);
+    auto *action = m_window->findChild<QAction *>(QStringLiteral("actionPaste"));
+    ASSERT_NE(action, nullptr);
+    if (c.byShortcut)
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_V, Qt::ControlModifier | Qt::AltModifier);
+    else
+        action->trigger();
+    auto *dialog = m_window->findChild<c_paste_dialog *>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    auto *layouts = dialog->findChild<QComboBox *>(QStringLiteral("layoutBox"));
+    ASSERT_NE(layouts, nullptr);
+    layouts->setCurrentIndex(layouts->findData(static_cast<int>(c.layout)));
+    ASSERT_EQ(dialog->typist().layout(), c.layout);
+    ASSERT_TRUE(dialog->typist().untypable().empty());
+    ASSERT_EQ(dialog->typist().total(), 1000);
+    auto *type = dialog->findChild<QPushButton *>(QStringLiteral("typeButton"));
+    ASSERT_NE(type, nullptr);
+
+    // Events served as they come while typing: wait_for() serves timers only every 10 ms,
+    // and a nested event loop returns at once in a program that has asked to quit before.
+    bool closed = false;
+    QObject::connect(dialog, &QDialog::finished, dialog, [&] { closed = true; });
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(type, Qt::LeftButton);
+    const QDeadlineTimer deadline(60000);
+    while (!closed && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ASSERT_TRUE(closed);
+    const std::string expected = console_reply(text);
+    EXPECT_TRUE(wait_for([&] { return console() == expected; }, kWaitMs)) << console();
+    const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+    const double perSecond = 1000.0 / seconds;
+    RecordProperty("charactersPerSecond", QString::number(perSecond, 'f', 1).toStdString());
+    std::printf("paste as keystrokes (%s): 1000 characters in %.2f s, %.1f characters per second\n",
+                c.name, seconds, perSecond);
+    // The dialog is gone once everything is typed; the layout chosen is remembered.
+    EXPECT_TRUE(wait_for([&] { return m_window->findChild<c_paste_dialog *>() == nullptr; }, kWaitMs));
+    EXPECT_EQ(load_config_paste_layout(m_settingsDir + "/config.xml"), c.layout);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, PasteOnSim,
+    ::testing::Values(paste_case{"US", keyboard_layout_id::us, kAscii, true},
+                      // Umlauts, AltGr characters and the dead keys' accents typed alone.
+                      paste_case{"German", keyboard_layout_id::de,
+                                 kAscii + QStringLiteral("äöüÄÖÜß€§°´µ²³ äöü"), false}),
+    [](const ::testing::TestParamInfo<paste_case> &param) { return std::string(param.param.name); });
+
+enum class refusal { empty_clipboard, no_privilege };
+
+class PasteRefusedOnSim : public WindowOnSim, public ::testing::WithParamInterface<refusal> {};
+
+// With nothing to type, or without the write privilege, the user is told so plainly and no
+// typing dialog opens (so nothing can be typed).
+TEST_P(PasteRefusedOnSim, TellsTheUserAndOpensNoDialog)
+{
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    QGuiApplication::clipboard()->setText(GetParam() == refusal::empty_clipboard ? QString()
+                                                                                 : QStringLiteral("kvm"));
+    QString expected = QStringLiteral("The clipboard holds no text");
+    if (GetParam() == refusal::no_privilege) {
+        auto *km = m_window->findChild<c_km_session *>();
+        ASSERT_NE(km, nullptr);
+        ASSERT_EQ(sim_reply("priv 1 23 0"), "ok"); // the device takes the privilege away
+        ASSERT_TRUE(wait_for([&] { return !km->privilege().writing(); }, kWaitMs));
+        expected = QStringLiteral("This viewer does not hold the write privilege");
+    }
+    m_window->findChild<QAction *>(QStringLiteral("actionPaste"))->trigger();
+    QMessageBox *box = nullptr;
+    EXPECT_TRUE(wait_for([&] { return (box = m_window->findChild<QMessageBox *>()) != nullptr; }, kWaitMs));
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->text().startsWith(expected)) << box->text().toStdString();
+    EXPECT_EQ(m_window->findChild<c_paste_dialog *>(), nullptr);
+    box->close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PasteRefusedOnSim,
+                         ::testing::Values(refusal::empty_clipboard, refusal::no_privilege),
+                         [](const ::testing::TestParamInfo<refusal> &param) {
+                             return std::string(param.param == refusal::empty_clipboard ? "EmptyClipboard"
+                                                                                        : "NoPrivilege");
+                         });

@@ -1,0 +1,148 @@
+// Paste as keystrokes, below the window: what the typist sends for a text, and how it stops.
+#include "km/c_paste_typist.h"
+#include "km_test_support.h"
+
+#include <QDeadlineTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+bool wait_for_condition(const std::function<bool()> &condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(1);
+    }
+    return true;
+}
+
+using report = c_paste_typist::report;
+
+std::string report_hex(const report &r)
+{
+    return QByteArray(reinterpret_cast<const char *>(r.data()), static_cast<qsizetype>(r.size()))
+        .toHex()
+        .toStdString();
+}
+
+// Records every report the typist sends, in hex.
+struct recorder {
+    std::vector<std::string> sent;
+    std::atomic<bool> writing{true};
+
+    c_paste_typist::sink sink()
+    {
+        c_paste_typist::sink out;
+        out.send = [this](const report &r) { sent.push_back(report_hex(r)); };
+        out.may_write = [this] { return writing.load(); };
+        return out;
+    }
+    bool key_held() const { return !sent.empty() && sent.back() != kAllUp; }
+
+    static inline const std::string kAllUp = "0000000000000000";
+};
+
+struct typing_case {
+    const char *name;
+    keyboard_layout_id layout;
+    QString text;
+    strings reports; // after the first all-up report
+};
+
+class PasteTypistTyping : public ::testing::TestWithParam<typing_case> {};
+
+// Each character is its press (modifiers, 0, usage) and then no key held; a key the user
+// may still hold is let go before the first.
+TEST_P(PasteTypistTyping, SendsEachPressFollowedByNoKeyHeld)
+{
+    const typing_case &c = GetParam();
+    c_paste_typist typist;
+    typist.plan(c.text, c.layout);
+    typist.set_rate(c_paste_typist::kMaxRate);
+    recorder rec;
+    QSignalSpy finished(&typist, &c_paste_typist::signal_finished);
+    ASSERT_TRUE(typist.start(rec.sink(), false));
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_EQ(finished.at(0).at(0).value<c_paste_typist::outcome>(), c_paste_typist::outcome::typed);
+    strings expected{recorder::kAllUp};
+    expected.insert(expected.end(), c.reports.begin(), c.reports.end());
+    EXPECT_EQ(rec.sent, expected);
+}
+
+const std::string kUp = recorder::kAllUp;
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, PasteTypistTyping,
+    ::testing::Values(
+        // Shift for capitals; "\r\n" is one Enter, as are a lone "\r" and "\n"; "\t" is Tab.
+        typing_case{"ShiftAndLineEnds", keyboard_layout_id::us, QStringLiteral("aB\r\n\rc\n\t"),
+                    {"0000040000000000", kUp, "0200050000000000", kUp, "0000280000000000", kUp,
+                     "0000280000000000", kUp, "0000060000000000", kUp, "0000280000000000", kUp,
+                     "00002b0000000000", kUp}},
+        // A character on a dead key: the dead key, then Space.
+        typing_case{"DeadKey", keyboard_layout_id::de, QStringLiteral("^"),
+                    {"0000350000000000", kUp, "00002c0000000000", kUp}}),
+    [](const ::testing::TestParamInfo<typing_case> &param) { return std::string(param.param.name); });
+
+// Characters the layout cannot type are listed once each in order of appearance; nothing is
+// sent until the user agrees to type the rest.
+TEST(PasteTypist, ListsUntypableCharactersOnceAndSendsNothingWithoutAgreement)
+{
+    c_paste_typist typist;
+    typist.plan(QStringLiteral("h\u00e9llo w\u00f6rld \u00e9\U0001F600"), keyboard_layout_id::us);
+    EXPECT_EQ(typist.untypable(), (std::vector<char32_t>{U'\u00e9', U'\u00f6', U'\U0001F600'}));
+    EXPECT_EQ(typist.total(), 10);
+    recorder rec;
+    EXPECT_FALSE(typist.start(rec.sink(), false));
+    EXPECT_FALSE(typist.running());
+    EXPECT_TRUE(rec.sent.empty());
+}
+
+enum class stop_by { cancel, privilege_lost };
+
+class PasteTypistStop : public ::testing::TestWithParam<stop_by> {};
+
+// Stopped while a key is down, the typist lets it go at once and says why it stopped; the log
+// line names the figures and the layout, never the text (it may be a password).
+TEST_P(PasteTypistStop, ReleasesTheHeldKeyAndSaysWhy)
+{
+    log_capture log(LOG_LEVEL_INFO);
+    c_paste_typist typist;
+    typist.plan(QStringLiteral("secret"), keyboard_layout_id::us);
+    typist.set_rate(c_paste_typist::kMinRate); // each key is down for 100 ms
+    recorder rec;
+    QSignalSpy finished(&typist, &c_paste_typist::signal_finished);
+    ASSERT_TRUE(typist.start(rec.sink(), false));
+    ASSERT_TRUE(wait_for_condition([&] { return rec.key_held(); }, 5000));
+
+    c_paste_typist::outcome expected = c_paste_typist::outcome::cancelled;
+    if (GetParam() == stop_by::cancel) {
+        typist.cancel();
+    } else {
+        rec.writing = false;
+        expected = c_paste_typist::outcome::privilege_lost;
+    }
+    ASSERT_TRUE(finished.count() == 1 || finished.wait(5000));
+    EXPECT_EQ(finished.at(0).at(0).value<c_paste_typist::outcome>(), expected);
+    EXPECT_EQ(rec.sent, (strings{kUp, "0000160000000000", kUp}));
+    EXPECT_FALSE(typist.running());
+    EXPECT_FALSE(c_paste_typist::outcome_text(expected).isEmpty());
+    EXPECT_EQ(log.count("0 of 6 characters typed"), 1);
+    EXPECT_EQ(log.count("layout us"), 1);
+    EXPECT_EQ(log.count("secret"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, PasteTypistStop,
+                         ::testing::Values(stop_by::cancel, stop_by::privilege_lost),
+                         [](const ::testing::TestParamInfo<stop_by> &param) {
+                             return std::string(param.param == stop_by::cancel ? "Cancel" : "PrivilegeLost");
+                         });
+
+} // namespace
