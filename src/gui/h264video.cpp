@@ -40,6 +40,7 @@ H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &sett
     load_system_keys(key_file_path(m_settingsDir), m_sysKeys);
     connect(m_sysKeyConfig, &sysKeyConfig::updateSysKeyMap, this, &H264Video::on_updateSyskey);
     rebuild_syskey_menu();
+    add_paste_action(); // last: the toolbar's other buttons keep their places
 
     start_device_session();
 
@@ -112,7 +113,6 @@ void H264Video::build_shell()
     m_fullScreen = false;
     ui->toolBar->setOrientation(Qt::Vertical);
     ui->actionGrab->setEnabled(false);
-    add_paste_action();
     // Keys are captured on the label only: it holds the keyboard focus from the start, so
     // typing reaches the remote computer before the user has clicked into the picture.
     ui->label->setFocus(Qt::OtherFocusReason);

@@ -158,6 +158,12 @@ start_viewer() {
 # expression, for example frame_seen 30 '"channel":"km".*"type":3,'.
 frame_seen() { wait_for "$1" grep -Eq "$2" "$E2E_WORK/frames.jsonl"; }
 
+# The keyboard reports the first viewer sent, in hex, one per line.
+keyboard_reports() {
+  grep -o '"channel":"km","viewer":1,"type":3,"payload":"[0-9a-f]*"' "$E2E_WORK/frames.jsonl" |
+    sed 's/.*"payload":"\([0-9a-f]*\)"/\1/'
+}
+
 # Gives the viewer window the keyboard focus (there is no window manager to do it).
 focus_window() {
   xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"

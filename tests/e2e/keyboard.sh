@@ -14,10 +14,6 @@ start_sim --width 640 --height 360 --layout de
 start_viewer
 wait_for 50 reply_matches status '*holder=1*' || fail "the viewer never got the write privilege"
 console_has() { [[ $(control console) == *"$1"* ]]; }
-keyboard_reports() {
-  grep -o '"channel":"km","viewer":1,"type":3,"payload":"[0-9a-f]*"' "$E2E_WORK/frames.jsonl" |
-    sed 's/.*"payload":"\([0-9a-f]*\)"/\1/'
-}
 
 focus_window "$WINDOW"
 # 108 is the key code of the right Alt key, AltGr on a German keyboard.

@@ -17,8 +17,7 @@ toolbar_click "$WINDOW" 6
 xdotool key --delay 50 Down Down Down Down Return
 frame_seen 30 '"channel":"km".*"type":3,"payload":"0000000000000000"' || fail "no keyboard report"
 sleep 0.5
-reports=$(grep -o '"channel":"km","viewer":1,"type":3,"payload":"[0-9a-f]*"' "$E2E_WORK/frames.jsonl" |
-          sed 's/.*"payload":"\([0-9a-f]*\)"/\1/' | tr '\n' ' ')
+reports=$(keyboard_reports | tr '\n' ' ')
 # Left Control (0x01) + left Alt (0x04) with Delete (usage 0x4C), then every key up. The
 # keys that drove the menu press nothing remotely; the release of the Return that chose the
 # item comes after the menu has closed and goes out as one more all-up report.

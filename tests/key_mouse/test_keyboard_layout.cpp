@@ -139,15 +139,3 @@ TEST(keyboard_layout, every_character_a_layout_types_reads_back_from_its_keys)
                     typable);
     }
 }
-
-TEST(keyboard_layout, names_read_back_whatever_their_case)
-{
-    for (id layout : all_keyboard_layouts()) {
-        std::string upper(keyboard_layout_name(layout));
-        for (char &ch : upper)
-            ch = static_cast<char>(ch - 32);
-        EXPECT_EQ(keyboard_layout_named(upper), layout);
-    }
-    EXPECT_EQ(keyboard_layout_named("dvorak"), std::nullopt);
-    EXPECT_EQ(keyboard_layout_named(""), std::nullopt);
-}

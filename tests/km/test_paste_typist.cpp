@@ -2,7 +2,6 @@
 #include "km/c_paste_typist.h"
 #include "km_test_support.h"
 
-#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -12,25 +11,7 @@
 
 namespace {
 
-bool wait_for_condition(const std::function<bool()> &condition, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(1);
-    }
-    return true;
-}
-
 using report = c_paste_typist::report;
-
-std::string report_hex(const report &r)
-{
-    return QByteArray(reinterpret_cast<const char *>(r.data()), static_cast<qsizetype>(r.size()))
-        .toHex()
-        .toStdString();
-}
 
 // Records every report the typist sends, in hex.
 struct recorder {
@@ -40,13 +21,13 @@ struct recorder {
     c_paste_typist::sink sink()
     {
         c_paste_typist::sink out;
-        out.send = [this](const report &r) { sent.push_back(report_hex(r)); };
+        out.send = [this](const report &r) { sent.push_back(hex(bytes(r.begin(), r.end()))); };
         out.may_write = [this] { return writing.load(); };
         return out;
     }
     bool key_held() const { return !sent.empty() && sent.back() != kAllUp; }
 
-    static inline const std::string kAllUp = "0000000000000000";
+    static inline const std::string kAllUp = "00 00 00 00 00 00 00 00";
 };
 
 struct typing_case {
@@ -83,12 +64,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Shift for capitals; "\r\n" is one Enter, as are a lone "\r" and "\n"; "\t" is Tab.
         typing_case{"ShiftAndLineEnds", keyboard_layout_id::us, QStringLiteral("aB\r\n\rc\n\t"),
-                    {"0000040000000000", kUp, "0200050000000000", kUp, "0000280000000000", kUp,
-                     "0000280000000000", kUp, "0000060000000000", kUp, "0000280000000000", kUp,
-                     "00002b0000000000", kUp}},
+                    {"00 00 04 00 00 00 00 00", kUp, "02 00 05 00 00 00 00 00", kUp, "00 00 28 00 00 00 00 00", kUp,
+                     "00 00 28 00 00 00 00 00", kUp, "00 00 06 00 00 00 00 00", kUp, "00 00 28 00 00 00 00 00", kUp,
+                     "00 00 2B 00 00 00 00 00", kUp}},
         // A character on a dead key: the dead key, then Space.
         typing_case{"DeadKey", keyboard_layout_id::de, QStringLiteral("^"),
-                    {"0000350000000000", kUp, "00002c0000000000", kUp}}),
+                    {"00 00 35 00 00 00 00 00", kUp, "00 00 2C 00 00 00 00 00", kUp}}),
     [](const ::testing::TestParamInfo<typing_case> &param) { return std::string(param.param.name); });
 
 // Characters the layout cannot type are listed once each in order of appearance; nothing is
@@ -120,7 +101,7 @@ TEST_P(PasteTypistStop, ReleasesTheHeldKeyAndSaysWhy)
     recorder rec;
     QSignalSpy finished(&typist, &c_paste_typist::signal_finished);
     ASSERT_TRUE(typist.start(rec.sink(), false));
-    ASSERT_TRUE(wait_for_condition([&] { return rec.key_held(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rec.key_held(); }, 5000));
 
     c_paste_typist::outcome expected = c_paste_typist::outcome::cancelled;
     if (GetParam() == stop_by::cancel) {
@@ -131,7 +112,7 @@ TEST_P(PasteTypistStop, ReleasesTheHeldKeyAndSaysWhy)
     }
     ASSERT_TRUE(finished.count() == 1 || finished.wait(5000));
     EXPECT_EQ(finished.at(0).at(0).value<c_paste_typist::outcome>(), expected);
-    EXPECT_EQ(rec.sent, (strings{kUp, "0000160000000000", kUp}));
+    EXPECT_EQ(rec.sent, (strings{kUp, "00 00 16 00 00 00 00 00", kUp}));
     EXPECT_FALSE(typist.running());
     EXPECT_FALSE(c_paste_typist::outcome_text(expected).isEmpty());
     EXPECT_EQ(log.count("0 of 6 characters typed"), 1);

@@ -69,7 +69,8 @@ struct SettingsFile : ::testing::Test {
     std::size_t mark = main_log_text().size();
 };
 
-// A file as the writer indents it, so that a save changes the number and nothing else.
+// A file as the writer indents it, so that a save changes the number and nothing else; the
+// paste layout chosen is added once and then changed.
 TEST_F(SettingsFile, ConfigLoadReadsTheFirstMouseRateAndSaveChangesOnlyIt)
 {
     const QByteArray original = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -85,6 +86,11 @@ TEST_F(SettingsFile, ConfigLoadReadsTheFirstMouseRateAndSaveChangesOnlyIt)
     EXPECT_EQ(rate, 50);
     EXPECT_TRUE(save_config_rate(config, 80));
     EXPECT_EQ(read_all(config), QByteArray(original).replace("<mouseRate>50<", "<mouseRate>80<"));
+    EXPECT_TRUE(save_config_paste_layout(config, keyboard_layout_id::fr));
+    EXPECT_TRUE(save_config_paste_layout(config, keyboard_layout_id::uk));
+    EXPECT_EQ(read_all(config), QByteArray(original)
+                                    .replace("<mouseRate>50<", "<mouseRate>80<")
+                                    .replace("</config>", "    <pasteLayout>uk</pasteLayout>\n</config>"));
 }
 
 TEST_F(SettingsFile, ConfigRatesFromOneToHundredOnlyAreTaken)
@@ -99,25 +105,44 @@ TEST_F(SettingsFile, ConfigRatesFromOneToHundredOnlyAreTaken)
     }
 }
 
-// Loading keeps the rate, saving writes nothing, neither waits on the file nor reads it
-// without end, and one warning says why.
-// Reconnecting is on unless the item says 0; the shipped file turns it on.
-TEST_F(SettingsFile, ReconnectIsReadAsZeroOrOneAndIsOnOtherwise)
+// The optional items: reconnecting is on unless it says 0 (the shipped file turns it on),
+// keys are physical unless it says qt, paste types US at 100 characters a second unless
+// told otherwise; a word it does not know keeps the default.
+TEST_F(SettingsFile, OptionalItemsAreReadOrKeepTheirDefaults)
 {
-    const struct { const char *item; bool loaded, on; } cases[] = {
-        {"<reconnect>0</reconnect>", true, false}, {"<reconnect> 1 </reconnect>", true, true},
-        {"", false, true}, {"<reconnect>no</reconnect>", false, true}};
+    const struct {
+        const char *items;
+        bool reconnect;
+        key_mapping keys;
+        keyboard_layout_id layout;
+        int rate;
+    } cases[] = {
+        {"", true, key_mapping::physical, keyboard_layout_id::us, 100},
+        {"<reconnect>0</reconnect><keyMapping> QT </keyMapping><pasteLayout>de</pasteLayout>"
+         "<pasteRate>250</pasteRate>", false, key_mapping::qt_key, keyboard_layout_id::de, 250},
+        {"<reconnect> 1 </reconnect><keyMapping>physical</keyMapping>", true, key_mapping::physical,
+         keyboard_layout_id::us, 100},
+        {"<reconnect>no</reconnect><keyMapping>x</keyMapping><pasteLayout>qwertz</pasteLayout>"
+         "<pasteRate>0</pasteRate>", true, key_mapping::physical, keyboard_layout_id::us, 100},
+    };
     for (const auto &c : cases) {
-        write_all(config, QByteArray("<config><mouseRate>50</mouseRate>") + c.item + "</config>");
+        write_all(config, QByteArray("<config><mouseRate>50</mouseRate>") + c.items + "</config>");
         bool on = true;
-        EXPECT_EQ(load_config_reconnect(config, on), c.loaded) << c.item;
-        EXPECT_EQ(on, c.on) << c.item;
+        key_mapping keys = key_mapping::physical;
+        load_config_reconnect(config, on);
+        load_config_key_mapping(config, keys);
+        EXPECT_EQ(on, c.reconnect) << c.items;
+        EXPECT_EQ(keys, c.keys) << c.items;
+        EXPECT_EQ(load_config_paste_layout(config), c.layout) << c.items;
+        EXPECT_EQ(load_config_paste_rate(config), c.rate) << c.items;
     }
     bool shipped = false;
     EXPECT_TRUE(load_config_reconnect(QStringLiteral(TESSARACT_CONFIG_SOURCE_DIR "/config.xml"), shipped));
     EXPECT_TRUE(shipped);
 }
 
+// Loading keeps the rate, saving writes nothing, neither waits on the file nor reads it
+// without end, and one warning says why.
 TEST_F(SettingsFile, UnusableConfigKeepsTheRateAndIsLeftAlone)
 {
     const QByteArray start = "<config><mouseRate>60</mouseRate>";
