@@ -73,7 +73,9 @@ signals:
     // The device answered the media channel's login. GUI thread.
     void signal_login_answer(bool accepted);
 
-public slots:
+public:
+    // Connected by address, so not declared as slots: the form's connect-by-name would
+    // otherwise look for signals to match the on_ names and warn at every start.
     void on_slot_map();
     void on_slot_unmap();
     void on_slot_enum_device();

@@ -76,7 +76,9 @@ public:
     // Queues one video channel body (type byte first), framed plain, tagged "notU".
     void queue_video_body(const std::vector<std::uint8_t> &body);
 
-public slots:
+public:
+    // Connected by address, so not declared as slots: the form's connect-by-name would
+    // otherwise look for signals to match the on_ names and warn at every start.
     void HandleKMData(const void *sender, const unsigned char *body, uint lengthField,
                       uint bodyLength);
     void onToolbarMenu(QAction *action);
@@ -90,9 +92,7 @@ public slots:
     void on_slot_u_setting_show();
     void on_slot_decode_one_frame(QImage picture);
 
-public:
-    // "Paste as keystrokes": types the clipboard's text on the remote computer. Not a slot
-    // (connected by address), so that the form's connect-by-name does not look for it.
+    // "Paste as keystrokes": types the clipboard's text on the remote computer.
     void on_slot_paste();
 
 protected:

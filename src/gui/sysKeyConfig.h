@@ -37,7 +37,9 @@ signals:
     // The window's whole table after an edit. The reference is only valid during the call.
     void updateSysKeyMap(QMap<QString, std::vector<SYSTEMKEYINFO>> &table);
 
-public slots:
+public:
+    // Connected by address, so not declared as slots: the form's connect-by-name would
+    // otherwise look for signals to match the on_ names and warn at every start.
     // Stores the recorded keys under the name field's text (trimmed; an empty name is
     // refused). A new name gets a row and becomes current; a known name has its keys
     // replaced.
