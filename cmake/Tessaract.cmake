@@ -33,5 +33,5 @@ function(tessaract_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen\\;TESSARACT_TEST_PROGRAM_DIR=${TESSARACT_PROGRAM_DIR}")
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen\\;TESSARACT_TEST_PROGRAM_DIR=${TESSARACT_PROGRAM_DIR}\\;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/tests/config-home")
 endfunction()

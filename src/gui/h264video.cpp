@@ -10,6 +10,7 @@
 #include "km/mouse_rate.h"
 #include "settings/config_file.h"
 #include "settings/key_file.h"
+#include "settings/settings_folder.h"
 #include "sysKeyConfig.h"
 #include "video/c_video_session.h"
 
@@ -24,7 +25,7 @@
 #include <QToolButton>
 
 H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags)
-    : H264Video(parent, flags, QCoreApplication::applicationDirPath())
+    : H264Video(parent, flags, settings_folder(QCoreApplication::applicationDirPath()))
 {
 }
 
@@ -46,10 +47,12 @@ H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &sett
 
     if (para.mouseMode == 1)
         ui->actionAlign->setVisible(false);
+    settle_window();
 }
 
 H264Video::~H264Video()
 {
+    save_window_place();
     // Nothing connects again from here on; then the channels, whose threads call back into
     // this window.
     m_kmKeeper.reset();
@@ -146,7 +149,9 @@ void H264Video::load_settings()
 
 void H264Video::save_settings()
 {
-    save_config_rate(config_file_path(m_settingsDir), mouse_sample_rate());
+    const QString path = config_file_path(m_settingsDir);
+    if (!save_config_rate(path, mouse_sample_rate()))
+        tell_not_saved(QStringLiteral("The mouse sample rate"), path);
 }
 
 void H264Video::rebuild_syskey_menu()
@@ -207,7 +212,9 @@ void H264Video::onKeySetting()
 void H264Video::on_updateSyskey(QMap<QString, std::vector<SYSTEMKEYINFO>> &table)
 {
     m_sysKeys = table;
-    save_system_keys(key_file_path(m_settingsDir), m_sysKeys);
+    const QString path = key_file_path(m_settingsDir);
+    if (!save_system_keys(path, m_sysKeys))
+        tell_not_saved(QStringLiteral("The key combinations"), path);
     rebuild_syskey_menu();
 }
 
@@ -222,7 +229,7 @@ void H264Video::on_slot_show_video_seting()
 {
     c_ui_video_setting_dlg dialog(
         [this](const std::vector<std::uint8_t> &body) { queue_video_body(body); },
-        static_cast<std::uint8_t>(para.dogID & 0xFF));
+        static_cast<std::uint8_t>(para.dogID & 0xFF), this);
     dialog.setMouseSampleRate(mouse_sample_rate());
     dialog.exec();
     TLOG_INFO << "mouse sample interval:" << 1000 / mouse_sample_rate();

@@ -51,7 +51,7 @@ public:
     // with kStartFailedStatus and reports start_failed() from then on.
     explicit H264Video(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     // The same with "config.xml" and "key.xml" read from and written to `settingsDir`
-    // instead of the program's folder.
+    // instead of settings_folder()'s choice.
     H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &settingsDir);
     ~H264Video() override;
 
@@ -104,6 +104,12 @@ protected:
 
 private:
     void build_shell();
+    // The minimum size at which every toolbar button shows, then the size and place the
+    // user left the window at last (per user). save_window_place() keeps them.
+    void settle_window();
+    void save_window_place();
+    // A save of `what` to `path` failed: says so, without waiting for an answer.
+    void tell_not_saved(const QString &what, const QString &path);
     // The "Paste as keystrokes" action on the toolbar, with its shortcut Ctrl+Alt+V.
     void add_paste_action();
     void connect_actions();

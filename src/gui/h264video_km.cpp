@@ -92,9 +92,14 @@ void H264Video::set_privilege_actions()
                                               : QStringLiteral(":/image/Resources/privCannotGrab.png")));
     };
     actions.ask_give_up = [this] {
-        const auto answer = QMessageBox::question(
-            this, QString(), QStringLiteral("do you want to giveUp privWrite"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        QMessageBox box(QMessageBox::Question, QString(),
+                        QStringLiteral("do you want to giveUp privWrite"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setInformativeText(QStringLiteral(
+            "Another viewer asks for the keyboard and mouse of the remote computer. Yes hands "
+            "them over and this viewer only watches; No keeps them."));
+        box.setDefaultButton(QMessageBox::No);
+        const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
         if (answer == QMessageBox::Yes)
             return c_km_privilege::give_up_answer::yes;
         if (answer == QMessageBox::No)

@@ -35,10 +35,10 @@ int main(int argc, char **argv)
 
     switch (classify_display(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
     case display_kind::wayland_only:
-        std::printf("ledsync: Wayland offers no way to set keyboard LEDs; nothing changed\n");
+        std::fprintf(stderr, "ledsync: Wayland offers no way to set keyboard LEDs; nothing changed\n");
         return 0;
     case display_kind::none:
-        std::printf("ledsync: no display; nothing changed\n");
+        std::fprintf(stderr, "ledsync: no display; nothing changed\n");
         return 0;
     case display_kind::x11:
         break;

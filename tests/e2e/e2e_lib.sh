@@ -140,7 +140,9 @@ reply_matches() { [[ $(control "$1") == $2 ]]; }
 start_viewer() {
   VIEWER_COUNT=$((VIEWER_COUNT + 1))
   local n=$VIEWER_COUNT
-  "$E2E_BIN/tessaract" "$LAUNCH" >"$E2E_WORK/viewer$n.out" 2>"$E2E_WORK/viewer$n.err" &
+  # A settings folder of its own: no window place remembered from another run.
+  XDG_CONFIG_HOME="$E2E_WORK/config" \
+    "$E2E_BIN/tessaract" "$LAUNCH" >"$E2E_WORK/viewer$n.out" 2>"$E2E_WORK/viewer$n.err" &
   VIEWER_PID=$!
   track "$VIEWER_PID"
   VIEWER_PIDS+=("$VIEWER_PID")

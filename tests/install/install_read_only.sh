@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, checks the program folder's shape and the
 # desktop entry, makes the folder read-only and runs the installed simulator and a viewer
-# against it: their logs must appear under $XDG_STATE_HOME/tessaract/log/ and nothing may be
-# written into the program folder. Run as root, both run as "nobody" (root writes into
+# against it: their logs must appear under $XDG_STATE_HOME/tessaract/log/, the settings files
+# under ~/.config/tessaract/, and nothing may be written into the program folder. Run as root, both run as "nobody" (root writes into
 # read-only folders); skipped (77) where that is not possible.
 #
 #   install_read_only.sh BUILD_DIR
@@ -73,5 +73,13 @@ wait_for 100 logged tessaract 'create_km_socket success\.' ||
 wait_for 100 logged tessaract-sim 'km viewer 1 connected' ||
   fail "no simulator log under $state/tessaract/log: $(ls -R "$state")"
 [[ ! -e $bin/log ]] || fail "a program wrote into its read-only folder"
+# Its settings move to the per-user folder, seeded with the installed files and writable,
+# so what the user changes in the dialogs is kept.
+settings=$state/.config/tessaract
+logged tessaract "settings are read from and saved to $settings" || fail "settings folder not logged"
+for file in config.xml key.xml; do
+  cmp -s "$settings/$file" "$build/bin/$file" || fail "$file not seeded into $settings"
+  "${run_as[@]}" test -w "$settings/$file" || fail "$settings/$file is not writable by its user"
+done
 
 echo "ok: installed layout complete; read-only program folder logs to $state/tessaract/log/"

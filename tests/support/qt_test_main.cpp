@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,9 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Windows remember their place per user: each test program starts from none.
+    const QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
     QFile sheet(QStringLiteral(":/qss/H264Video"));

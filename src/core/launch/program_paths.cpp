@@ -21,16 +21,31 @@ std::string program_dir()
     return slash == 0 ? std::string("/") : exe.substr(0, slash);
 }
 
-std::string user_state_dir()
+namespace {
+
+// "$VARIABLE/tessaract", or "$HOME/FALLBACK/tessaract" when the variable is unset or relative
+// (relative values of XDG variables are to be ignored).
+std::string user_dir(const char *variable, const char *fallback)
 {
-    // Relative values of XDG variables are to be ignored.
-    const char *state = std::getenv("XDG_STATE_HOME");
-    if (state && state[0] == '/')
-        return std::string(state) + "/tessaract";
+    const char *value = std::getenv(variable);
+    if (value && value[0] == '/')
+        return std::string(value) + "/tessaract";
     const char *home = std::getenv("HOME");
     if (home && home[0] == '/')
-        return std::string(home) + "/.local/state/tessaract";
+        return std::string(home) + "/" + fallback + "/tessaract";
     return {};
+}
+
+} // namespace
+
+std::string user_state_dir()
+{
+    return user_dir("XDG_STATE_HOME", ".local/state");
+}
+
+std::string user_config_dir()
+{
+    return user_dir("XDG_CONFIG_HOME", ".config");
 }
 
 bool make_writable_dir(const std::string &path)

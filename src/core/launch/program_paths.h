@@ -12,6 +12,8 @@ std::string program_dir();
 // "$XDG_STATE_HOME/tessaract", or "$HOME/.local/state/tessaract" when that variable is
 // unset or not an absolute path; empty when neither variable helps.
 std::string user_state_dir();
+// "$XDG_CONFIG_HOME/tessaract", or "$HOME/.config/tessaract" likewise.
+std::string user_config_dir();
 
 // Creates the folder and its parents (user-only permissions) if needed; true when it then
 // exists and this process may create files in it.

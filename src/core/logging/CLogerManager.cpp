@@ -207,7 +207,9 @@ void CLogerManager::writeLine(Logger &logger, int level, const char *text,
                               std::chrono::system_clock::time_point now)
 {
     const std::string line = formatLine(now, level, text);
-    if (logger.config.display && level >= logger.config.consoleLevel)
+    // Alarm lines are the log's own record of how it was set up (its thread started, each
+    // logger's settings): for the file, not for the user watching standard output.
+    if (logger.config.display && level >= logger.config.consoleLevel && level != LOG_LEVEL_ALARM)
         printConsole(level, line);
 
     const std::int64_t seconds =
