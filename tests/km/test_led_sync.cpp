@@ -98,6 +98,8 @@ TEST(LedSyncProgram, IsFoundInTheProgramFolderBeforeTheRestOfPath)
     }
     ::setenv("PATH", (decoy.path().toStdString() + ":" + saved).c_str(), 1);
     const std::string path = put_program_dir_first_on_path(folder.path().toStdString());
+    EXPECT_EQ(path, folder.path().toStdString() + ":" + decoy.path().toStdString() + ":" + saved)
+        << "the folder goes first, the search list stays behind it";
     EXPECT_EQ(put_program_dir_first_on_path(folder.path().toStdString()), path);
     const std::uint8_t report[] = {4, 0x02};
     EXPECT_EQ(c_led_sync().handle_led_report(report, 2), 0);
