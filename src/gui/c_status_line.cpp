@@ -58,13 +58,15 @@ c_status_line::c_status_line(QWidget *parent)
     setFocusPolicy(Qt::NoFocus);
     m_result->setObjectName(QStringLiteral("statusResult"));
     // A set minimum overrides the text's width in the layout: cut rather than widened.
-    for (QLabel *label : {m_result, m_connection, m_holder, m_disk})
+    for (QLabel *label : {m_result, m_connection, m_holder, m_disk}) {
         label->setMinimumWidth(1);
+        label->setContentsMargins(6, 0, 6, 0); // the style draws no separators
+    }
     addWidget(m_result, 1);
     for (QLabel *label : {m_connection, m_holder, m_disk})
         addPermanentWidget(label);
     m_resultTimer.setSingleShot(true);
-    connect(&m_resultTimer, &QTimer::timeout, m_result, &QLabel::clear);
+    connect(&m_resultTimer, &QTimer::timeout, this, [this] { show_result_text(QString()); });
     show_connection(QString());
     show_holder(holder::nobody);
     show_disk({});
@@ -87,12 +89,20 @@ void c_status_line::show_disk(const disk_info &disk)
 
 void c_status_line::show_result(const QString &text)
 {
-    m_result->setText(text);
-    m_result->setToolTip(text); // the whole path when the line cuts it
+    show_result_text(text);
     m_resultTimer.start(kResultMs);
+}
+
+void c_status_line::show_result_text(const QString &text)
+{
+    // Cut in the middle, so that a long path still shows the file's name; the tip holds it
+    // all.
+    const int room = m_result->contentsRect().width();
+    m_result->setText(m_result->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+    m_result->setToolTip(text);
 }
 
 QString c_status_line::result() const
 {
-    return m_result->text();
+    return m_result->toolTip();
 }

@@ -52,6 +52,8 @@ public:
     QString result() const;
 
 private:
+    void show_result_text(const QString &text);
+
     QLabel *m_result;
     QLabel *m_connection;
     QLabel *m_holder;
