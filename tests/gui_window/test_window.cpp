@@ -157,7 +157,7 @@ TEST_F(WindowOnSim, StatusLineStatisticsAndScreenshotsOfTheRemoteScreen)
     const env_setting home("HOME", m_dir.filePath("home"));
     const env_setting xdg("XDG_CONFIG_HOME", m_dir.filePath("home/.config"));
     ASSERT_NO_FATAL_FAILURE(open_window());
-    EXPECT_EQ(screen()->size(), QSize(800, 600));
+    EXPECT_EQ(screen()->size(), QSize(800, 600)) << screen()->width() << "x" << screen()->height();
     auto *status = m_window->findChild<c_status_line *>();
     ASSERT_TRUE(wait_for([&] { return status->findChild<QLabel *>("statusHolder")->text() == "Control: this viewer"; }));
     EXPECT_EQ(status->findChild<QLabel *>("statusConnection")->text(), "Connected");
@@ -177,5 +177,5 @@ TEST_F(WindowOnSim, StatusLineStatisticsAndScreenshotsOfTheRemoteScreen)
         EXPECT_EQ(QFileInfo(saved.back()).dir(), QDir(m_dir.filePath("home/Pictures")));
         EXPECT_EQ(QImage(saved.back()).size(), QSize(kRemoteWidth, kRemoteHeight));
     }
-    EXPECT_NE(saved[0], saved[1]);
+    EXPECT_NE(saved[0].toStdString(), saved[1].toStdString());
 }
