@@ -67,8 +67,8 @@ void c_video_session::start(std::shared_ptr<c_tcp_sock> socket, const options &c
     {
         // The new picture path counts from zero; what the old one counted stays in the sums.
         const std::lock_guard lock(m_figuresMutex);
-        m_earlierFigures.picturesDecoded += m_pathFigures.picturesShown;
-        m_earlierFigures.picturesDropped += m_pathFigures.dropped + m_pathFigures.decodeErrors;
+        m_earlierFigures.picturesDecoded += m_pathFigures.picturesDecoded;
+        m_earlierFigures.picturesDropped += m_pathFigures.picturesDropped;
         m_earlierFigures.decodeUs += m_pathFigures.decodeUs;
         m_pathFigures = {};
     }
@@ -157,8 +157,11 @@ void c_video_session::on_video_fragment(const std::uint8_t *body, std::uint32_t 
     const std::int64_t start = monotonic_us();
     m_picturePath->on_video_fragment(body, length);
     {
+        const c_video_picture_path::counters counted = m_picturePath->statistics();
         const std::lock_guard lock(m_figuresMutex);
-        m_pathFigures = m_picturePath->statistics();
+        m_pathFigures.picturesDecoded = counted.picturesShown;
+        m_pathFigures.picturesDropped = counted.dropped + counted.decodeErrors;
+        m_pathFigures.decodeUs = counted.decodeUs;
         m_bytesReceived += length;
     }
     const std::int64_t now = monotonic_us();
@@ -197,8 +200,8 @@ video_statistics c_video_session::statistics() const
 {
     const std::lock_guard lock(m_figuresMutex);
     video_statistics figures = m_earlierFigures;
-    figures.picturesDecoded += m_pathFigures.picturesShown;
-    figures.picturesDropped += m_pathFigures.dropped + m_pathFigures.decodeErrors;
+    figures.picturesDecoded += m_pathFigures.picturesDecoded;
+    figures.picturesDropped += m_pathFigures.picturesDropped;
     figures.decodeUs += m_pathFigures.decodeUs;
     figures.bytesReceived = m_bytesReceived;
     figures.picturesShown = m_picturesShown.load();

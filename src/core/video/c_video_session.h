@@ -4,7 +4,6 @@
 #include "protocol/c_video_msg_dispatcher.h"
 #include "tools/socket/mt_queue.h"
 #include "video/c_picture_pool.h"
-#include "video/c_video_picture_path.h"
 #include "video/video_statistics.h"
 
 #include <QObject>
@@ -20,6 +19,7 @@
 #include <vector>
 
 class SocketChannel;
+class c_video_picture_path;
 class c_tcp_sock;
 struct c_wait_object;
 
@@ -124,7 +124,7 @@ private:
 
     // The picture path's figures as of its last fragment, and those of the paths before it.
     mutable std::mutex m_figuresMutex;
-    c_video_picture_path::counters m_pathFigures;
+    video_statistics m_pathFigures; // decoded, dropped and decode time only
     video_statistics m_earlierFigures;
     std::uint64_t m_bytesReceived = 0;
 };
