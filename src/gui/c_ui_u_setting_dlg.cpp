@@ -193,6 +193,7 @@ void c_ui_u_setting_dlg::on_slot_map()
     m_ui->label_3->setText(kProgressText + u':');
     m_progressTimer = startTimer(kProgressIntervalMs);
     m_askTimer = startTimer(kAskIntervalMs);
+    emit signal_mapping_changed();
 }
 
 void c_ui_u_setting_dlg::on_slot_unmap()
@@ -202,6 +203,15 @@ void c_ui_u_setting_dlg::on_slot_unmap()
     stop_timer(m_progressTimer);
     stop_timer(m_askTimer);
     m_ui->label_3->setText(kProgressText + u':');
+    emit signal_mapping_changed();
+}
+
+QString c_ui_u_setting_dlg::mapped_source() const
+{
+    // The list is disabled while mapped, so its choice is the mapped disk.
+    const auto found = m_session->drives().find(m_ui->comboBox->currentText());
+    return m_session->is_mapped() && found != m_session->drives().end() ? found->second.source
+                                                                         : QString();
 }
 
 void c_ui_u_setting_dlg::show_mapped(bool mapped)

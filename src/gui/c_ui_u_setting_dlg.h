@@ -61,6 +61,8 @@ public:
     void add_image_file(const QString &path);
 
     c_u_media_session &session() { return *m_session; }
+    // The device path or image file of the mapped disk; empty while nothing is mapped.
+    QString mapped_source() const;
 
     // The media channel on a connection made again after a drop (see
     // c_u_media_session::reopen_channel); the dialog no longer shows the disk as lost.
@@ -72,6 +74,8 @@ signals:
     void signal_channel_closed();
     // The device answered the media channel's login. GUI thread.
     void signal_login_answer(bool accepted);
+    // A disk was mapped or unmapped here. GUI thread.
+    void signal_mapping_changed();
 
 public:
     // Connected by address, so not declared as slots: the form's connect-by-name would

@@ -2,6 +2,7 @@
 #include "ui_H264Video.h"
 
 #include "c_input_capture.h"
+#include "c_status_line.h"
 #include "c_ui_u_setting_dlg.h"
 #include "c_ui_video_setting_dlg.h"
 #include "km/c_km_session.h"
@@ -42,6 +43,7 @@ H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &sett
     connect(m_sysKeyConfig, &sysKeyConfig::updateSysKeyMap, this, &H264Video::on_updateSyskey);
     rebuild_syskey_menu();
     add_paste_action(); // last: the toolbar's other buttons keep their places
+    add_status_actions();
 
     start_device_session();
 
@@ -103,13 +105,18 @@ void H264Video::build_shell()
     ui->label->ensurePolished();
     m_marginColour = ui->label->palette().window().color();
     ui->label->set_margin_colour(m_marginColour);
+    m_status = new c_status_line(this);
+    setStatusBar(m_status);
 
     // The toolbar's width is known only once the style sheet and the layout have sized it;
     // before that it is a default 100 pixels and the label would come out too narrow.
     ensurePolished();
     if (layout() != nullptr)
         layout()->activate();
-    resize(ui->toolBar->width() + 800, 600);
+    // The picture keeps its 800 x 600 start; the status line comes below it. Its height is
+    // fixed so that the picture's area is known before the first layout.
+    m_status->setFixedHeight(m_status->sizeHint().height());
+    resize(ui->toolBar->width() + 800, 600 + m_status->height());
     ui->label->resize(800, 600);
     apply_resize_rule();
     m_realignPending = true;
@@ -250,7 +257,8 @@ void H264Video::apply_resize_rule()
 
 QSize H264Video::video_area() const
 {
-    return {width() - ui->toolBar->width(), height()};
+    const int statusHeight = m_status ? m_status->height() : 0;
+    return {width() - ui->toolBar->width(), height() - statusHeight};
 }
 
 void H264Video::resizeEvent(QResizeEvent *event)

@@ -19,10 +19,13 @@ namespace Ui {
 class H264VideoClass;
 }
 class QAction;
+class QTimer;
 class QToolButton;
 class c_channel_keeper;
 class c_tcp_sock;
 class c_connection_banner;
+class c_stats_overlay;
+class c_status_line;
 class c_input_capture;
 class c_km_session;
 class c_ui_u_setting_dlg;
@@ -94,6 +97,12 @@ public:
 
     // "Paste as keystrokes": types the clipboard's text on the remote computer.
     void on_slot_paste();
+    // "Statistics": shows or hides the video figures over the picture.
+    void on_slot_statistics(bool shown);
+    // "Screenshot": saves the last remote picture at its own size as PNG in the user's
+    // pictures folder (the home folder when there is none), under a new name made of the
+    // date and time; the status line tells where, or why not.
+    void on_slot_screenshot();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -112,6 +121,11 @@ private:
     void tell_not_saved(const QString &what, const QString &path);
     // The "Paste as keystrokes" action on the toolbar, with its shortcut Ctrl+Alt+V.
     void add_paste_action();
+    // "Statistics" (Ctrl+Alt+I) and "Screenshot" (Ctrl+Alt+P) at the end of the toolbar,
+    // and the statistics panel.
+    void add_status_actions();
+    // The status line's privilege and disk from the sessions' state.
+    void update_status_line();
     void connect_actions();
     void apply_resize_rule();
     QSize video_area() const;
@@ -172,6 +186,9 @@ private:
     std::unique_ptr<c_channel_keeper> m_videoKeeper;
     std::unique_ptr<c_channel_keeper> m_mediaKeeper;
     c_connection_banner *m_banner = nullptr;
+    c_status_line *m_status = nullptr;
+    c_stats_overlay *m_statsOverlay = nullptr;
+    QTimer *m_statusTimer = nullptr;
     bool m_kmLoggedIn = false;    // the device accepted a keyboard/mouse login once
     bool m_videoLoggedIn = false; // ... and a video login
 

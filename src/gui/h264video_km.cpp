@@ -90,6 +90,7 @@ void H264Video::set_privilege_actions()
         ui->actionGrab->setEnabled(true);
         ui->actionGrab->setIcon(QIcon(canGrab ? QStringLiteral(":/image/Resources/privCanGrab.png")
                                               : QStringLiteral(":/image/Resources/privCannotGrab.png")));
+        update_status_line();
     };
     actions.ask_give_up = [this] {
         QMessageBox box(QMessageBox::Question, QString(),
@@ -113,6 +114,8 @@ void H264Video::open_media()
 {
     m_media = std::make_unique<c_ui_u_setting_dlg>(this);
     m_media->set_net_syncer(this);
+    connect(m_media.get(), &c_ui_u_setting_dlg::signal_mapping_changed, this,
+            &H264Video::update_status_line);
 }
 
 std::uint8_t H264Video::HandleMsg(c_socket_thread *sender, const std::uint8_t *body,

@@ -5,6 +5,7 @@
 #include "ui_H264Video.h"
 
 #include "c_connection_banner.h"
+#include "c_status_line.h"
 #include "c_ui_u_setting_dlg.h"
 #include "km/c_km_session.h"
 #include "launch/LaunchParams.h"
@@ -96,8 +97,6 @@ bool H264Video::input_path_up() const
 // is doing ("Video and virtual disk channels lost. Reconnecting in 2 s").
 void H264Video::update_banner()
 {
-    if (!m_banner)
-        return;
     std::vector<const c_channel_keeper *> down;
     for (const c_channel_keeper *keeper :
          {m_kmKeeper.get(), m_videoKeeper.get(), m_mediaKeeper.get()}) {
@@ -113,5 +112,10 @@ void H264Video::update_banner()
         text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
         text += " channels lost. " + down.front()->action();
     }
-    m_banner->show_text(QString::fromStdString(text));
+    if (m_status) {
+        m_status->show_connection(QString::fromStdString(text));
+        update_status_line();
+    }
+    if (m_banner)
+        m_banner->show_text(QString::fromStdString(text));
 }

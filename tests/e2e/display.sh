@@ -34,7 +34,7 @@ shows_picture fullscreen
 # And back.
 toolbar_click "$WINDOW" 0
 xdotool mousemove 1590 990
-wait_for 50 eval 'window_geometry "$WINDOW"; ((WIN_W == 800 + TOOLBAR_W && WIN_H == 600))' ||
+wait_for 50 eval 'window_geometry "$WINDOW"; ((WIN_W == 800 + TOOLBAR_W && WIN_H == 600 + STATUS_H))' ||
   fail "not back from full screen: ${WIN_W}x$WIN_H"
 shows_picture restored
 

@@ -177,12 +177,15 @@ window_geometry() {
           | sed 's/WIN_WIDTH/WIN_W/; s/WIN_HEIGHT/WIN_H/')"
 }
 
-# The viewer's toolbar lies left of the remote screen; the screen (the video label) fills the
-# rest of the window. Sets TOOLBAR_W from a window of the start size (toolbar + 800 x 600).
+# The viewer's toolbar lies left of the remote screen and its status line below it; the
+# screen (the video label) fills the rest of the window. Sets TOOLBAR_W and STATUS_H from a
+# window of the start size (toolbar + 800 x 600 + status line).
 measure_toolbar() {
   window_geometry "$1"
   TOOLBAR_W=$((WIN_W - 800))
-  ((TOOLBAR_W > 0 && TOOLBAR_W < 200 && WIN_H == 600)) || fail "unexpected start size ${WIN_W}x$WIN_H"
+  STATUS_H=$((WIN_H - 600))
+  ((TOOLBAR_W > 0 && TOOLBAR_W < 200 && STATUS_H > 0 && STATUS_H < 60)) ||
+    fail "unexpected start size ${WIN_W}x$WIN_H"
 }
 
 # Where a W x H remote picture shows in an AW x AH area, as the viewer places it: scaled by
@@ -195,10 +198,10 @@ picture_placement() {
     printf "%d %d %d %d\n", sw, sh, int((aw - sw) / 2), int((ah - sh) / 2) }')
 }
 
-# Photographs the remote screen area of window $1 (toolbar cut off) into $2.
+# Photographs the remote screen area of window $1 (toolbar and status line cut off) into $2.
 shoot_screen_area() {
   window_geometry "$1"
-  import -window "$1" -crop "$((WIN_W - TOOLBAR_W))x${WIN_H}+${TOOLBAR_W}+0" +repage "$2" 2>/dev/null
+  import -window "$1" -crop "$((WIN_W - TOOLBAR_W))x$((WIN_H - STATUS_H))+${TOOLBAR_W}+0" +repage "$2" 2>/dev/null
 }
 
 # Compares the shot $1 with the simulator's picture $2 placed as the viewer must place it in

@@ -2,13 +2,18 @@
 // last picture it keeps once the device has closed the video channel.
 #include "window_on_sim.h"
 
+#include "c_stats_overlay.h"
+#include "c_status_line.h"
 #include "h264video.h"
 #include "sysKeyConfig.h"
 #include "km/c_km_session.h"
 #include "video/display_geometry.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QTest>
@@ -31,6 +36,19 @@ QStringList syskey_menu(const H264Video &window)
             texts << action->text();
     return texts;
 }
+
+// Sets an environment variable for the life of the object.
+struct env_setting {
+    env_setting(const char *name, const QString &value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        qputenv(name, value.toLocal8Bit());
+    }
+    ~env_setting() { m_had ? qputenv(m_name, m_old) : qunsetenv(m_name); }
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
 
 } // namespace
 
@@ -129,4 +147,35 @@ TEST_F(WindowOnSim, DeviceClosingTheVideoChannelLeavesTheLastPictureFittedToTheW
     EXPECT_TRUE(wait_for([&] { return km_payloads(11).size() > keepAlives; },
                          c_km_session::kKeepAliveMs + kWaitMs)) << "no keep-alive";
     EXPECT_NE(sim_reply("viewers").find("km:1"), std::string::npos) << sim_reply("viewers");
+}
+
+// Below the picture, which keeps its 800 x 600 start, the status line says where this viewer
+// stands; the panel shows the stream's figures; a screenshot is the remote screen at its own
+// size, in the pictures folder made for it, under a new name each time.
+TEST_F(WindowOnSim, StatusLineStatisticsAndScreenshotsOfTheRemoteScreen)
+{
+    const env_setting home("HOME", m_dir.filePath("home"));
+    const env_setting xdg("XDG_CONFIG_HOME", m_dir.filePath("home/.config"));
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    EXPECT_EQ(screen()->size(), QSize(800, 600)) << screen()->width() << "x" << screen()->height();
+    auto *status = m_window->findChild<c_status_line *>();
+    ASSERT_TRUE(wait_for([&] { return status->findChild<QLabel *>("statusHolder")->text() == "Control: this viewer"; }));
+    EXPECT_EQ(status->findChild<QLabel *>("statusConnection")->text(), "Connected");
+    EXPECT_EQ(status->findChild<QLabel *>("statusDisk")->text(), "Disk: none");
+
+    m_window->findChild<QAction *>("actionStatistics")->trigger();
+    auto *panel = m_window->findChild<c_stats_overlay *>();
+    ASSERT_TRUE(panel->isVisible());
+    EXPECT_TRUE(wait_for([&] { return !panel->text().startsWith("Received 0.0"); }, kWaitMs)) << panel->text().toStdString();
+    EXPECT_EQ(panel->geometry().right(), screen()->width() - 9);
+
+    QStringList saved;
+    for (int shot = 0; shot < 2; ++shot) {
+        m_window->findChild<QAction *>("actionScreenshot")->trigger();
+        ASSERT_TRUE(status->result().startsWith("Screenshot saved: ")) << status->result().toStdString();
+        saved << status->result().mid(18);
+        EXPECT_EQ(QFileInfo(saved.back()).dir(), QDir(m_dir.filePath("home/Pictures")));
+        EXPECT_EQ(QImage(saved.back()).size(), QSize(kRemoteWidth, kRemoteHeight));
+    }
+    EXPECT_NE(saved[0].toStdString(), saved[1].toStdString());
 }

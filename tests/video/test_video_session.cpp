@@ -23,11 +23,19 @@ struct VideoSession : ::testing::Test {
     {
         QObject::connect(&session, &c_video_session::picture_decoded, &session, std::move(decoded),
                          Qt::DirectConnection);
+        connect_and_send(pictures);
+    }
+    void connect_and_send(int pictures)
+    {
         ASSERT_TRUE(session.open({"127.0.0.1", listener.port(), 0, {}}));
         peer = listener.accept_one();
-        for (const auto &picture : encode_pictures(pictures, 64, 48))
-            ASSERT_TRUE(write_fd(peer.get(), frame_bytes(video_body(1, picture))));
+        for (const auto &picture : encode_pictures(pictures, 64, 48)) {
+            const std::vector<std::uint8_t> body = video_body(1, picture);
+            bytesSent += body.size();
+            ASSERT_TRUE(write_fd(peer.get(), frame_bytes(body)));
+        }
     }
+    std::uint64_t bytesSent = 0;
     loopback_listener listener;
     unique_fd peer;
     c_video_session session;
@@ -75,5 +83,26 @@ TEST_F(VideoSession, ABusyGuiThreadIsHandedOnlyTheNewestPicture)
     QCoreApplication::sendPostedEvents(&session);
     EXPECT_EQ(handed, std::vector<const std::uint8_t *>{newest.load()});
     EXPECT_EQ(session.pictures_skipped(), 7u);
+    EXPECT_EQ(session.statistics().picturesShown, 1u);
+    EXPECT_EQ(session.statistics().picturesSkipped, 7u);
     EXPECT_EQ(session.pictures_waiting(), 0);
+}
+
+// The figures count what the picture path took and decoded, and a new connection adds to
+// them instead of starting again.
+TEST_F(VideoSession, FiguresAddUpOverConnections)
+{
+    std::atomic<int> decoded{0};
+    open(3, [&](const video_picture &) { ++decoded; });
+    ASSERT_TRUE(eventually([&] { return decoded.load() == 3; }));
+    connect_and_send(2);
+    ASSERT_TRUE(eventually([&] { return decoded.load() == 5; }));
+    const video_statistics figures = session.statistics();
+    EXPECT_EQ(figures.picturesDecoded, 5u);
+    EXPECT_EQ(figures.bytesReceived, bytesSent);
+    EXPECT_EQ(figures.picturesDropped, 0u);
+    EXPECT_GT(figures.decodeUs, 0);
+    const video_rates rates = video_rates_between({}, figures, 500);
+    EXPECT_DOUBLE_EQ(rates.receivedPerSecond, 10.0);
+    EXPECT_DOUBLE_EQ(rates.bitsPerSecond, double(bytesSent) * 16);
 }

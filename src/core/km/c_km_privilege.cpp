@@ -21,12 +21,14 @@ bool c_km_privilege::on_slot_grabPriv()
 
 void c_km_privilege::on_control_answer(std::uint8_t value)
 {
+    m_answered.store(1);
     if (value != 1)
         m_requestAllowed.store(1);
 }
 
 void c_km_privilege::on_privilege_state(std::uint8_t value)
 {
+    m_answered.store(1);
     // Only 1 means writing; any other value is read-only.
     m_writeFlag.store(value == 1 ? 1 : 0);
 }
@@ -66,6 +68,7 @@ void c_km_privilege::handle_state(std::int32_t value)
 void c_km_privilege::on_channel_lost()
 {
     m_grabAsked.store(0);
+    m_answered.store(0);
     give_up_locally();
 }
 
@@ -105,6 +108,7 @@ void c_km_privilege::handle_give_up()
 
 void c_km_privilege::handle_grab_result(std::int32_t value)
 {
+    m_answered.store(1);
     if (value == 0) {
         m_writeFlag.store(1);
         if (m_actions.start_sampling)

@@ -43,6 +43,9 @@ public:
     std::int32_t write_flag() const { return m_writeFlag.load(); }
     bool writing() const { return m_writeFlag.load() == 1; }
     bool request_allowed() const { return m_requestAllowed.load() != 0; }
+    // The device has said where this viewer stands since the channel came up; while it has
+    // not, nobody is known to hold the privilege.
+    bool device_answered() const { return m_answered.load() != 0; }
 
     // The grab button (main thread): sends one control request (20) when read-only and
     // allowed, and waits for the device. True when a request went out.
@@ -79,4 +82,5 @@ private:
     std::atomic<std::int32_t> m_writeFlag{0};
     std::atomic<std::uint8_t> m_requestAllowed{1};
     std::atomic<std::uint8_t> m_grabAsked{0}; // a request (20) awaits its grab result (22)
+    std::atomic<std::uint8_t> m_answered{0};  // a 20, 22 or 23 came since the channel came up
 };

@@ -3,6 +3,7 @@
 #include "logging/log.h"
 #include "protocol/video_head.h"
 
+#include <chrono>
 #include <limits>
 
 c_video_picture_path::c_video_picture_path(picture_sink sink, int sliceThreads)
@@ -54,29 +55,39 @@ void c_video_picture_path::on_video_fragment(const std::uint8_t *body, std::uint
     if (result != FrameAssembler::status::complete)
         return;
     ++(picture.copied ? m_counters.assembledPictures : m_counters.directPictures);
-    decode(picture.data, picture.size);
+    // Timed without the sink, which belongs to whoever shows the picture.
+    const auto start = std::chrono::steady_clock::now();
+    video_picture shown = decode(picture.data, picture.size);
+    m_counters.decodeUs += std::chrono::duration_cast<std::chrono::microseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+    if (shown.empty())
+        return;
+    ++m_counters.picturesShown;
+    if (m_sink)
+        m_sink(std::move(shown));
 }
 
-void c_video_picture_path::decode(const std::uint8_t *data, std::uint32_t size)
+video_picture c_video_picture_path::decode(const std::uint8_t *data, std::uint32_t size)
 {
     if (!m_decoder || !m_decoder->is_open()) {
         ++m_counters.dropped;
-        return;
+        return {};
     }
     if (size == 0 || size > std::uint32_t(std::numeric_limits<int>::max())) {
         TLOG_WARN << "video picture of " << size << " bytes skipped";
         ++m_counters.dropped;
-        return;
+        return {};
     }
     bool finished = false;
     if (m_decoder->decode_picture(data, int(size), finished) < 0) {
         ++m_counters.decodeErrors;
-        return;
+        return {};
     }
     // Only a picture finished by this call is shown: before the first one there is
     // nothing to show, and a packet without a picture must not repeat the previous one.
     if (!finished)
-        return;
+        return {};
     const int width = m_decoder->picture_width();
     const int height = m_decoder->picture_height();
     const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
@@ -84,15 +95,13 @@ void c_video_picture_path::decode(const std::uint8_t *data, std::uint32_t size)
         // convert_picture() logs the refusal once per size.
         m_decoder->convert_picture(nullptr, kOutputLimit);
         ++m_counters.dropped;
-        return;
+        return {};
     }
     video_picture shown = m_pool.acquire(width, height);
     if (shown.empty()
         || !m_decoder->convert_picture(shown.pixels.get(), m_decoder->layout().bytes)) {
         ++m_counters.dropped;
-        return;
+        return {};
     }
-    ++m_counters.picturesShown;
-    if (m_sink)
-        m_sink(std::move(shown));
+    return shown;
 }

@@ -40,6 +40,7 @@ public:
         std::uint64_t picturesShown = 0;     // handed to the sink
         std::uint64_t decodeErrors = 0;
         std::uint64_t dropped = 0;           // oversize or malformed pictures and fragments
+        std::int64_t decodeUs = 0;           // time spent decoding and converting pictures
     };
 
     // `sink` receives every decoded picture; `sliceThreads` goes to the decoder.
@@ -68,7 +69,8 @@ public:
     std::uint64_t buffers_allocated() const { return m_pool.buffers_allocated(); }
 
 private:
-    void decode(const std::uint8_t *data, std::uint32_t size);
+    // The decoded picture, or an empty one when there is nothing to show.
+    video_picture decode(const std::uint8_t *data, std::uint32_t size);
 
     picture_sink m_sink;
     int m_sliceThreads;

@@ -64,6 +64,14 @@ void c_video_session::start(std::shared_ptr<c_tcp_sock> socket, const options &c
 {
     stop();
     m_socket = std::move(socket);
+    {
+        // The new picture path counts from zero; what the old one counted stays in the sums.
+        const std::lock_guard lock(m_figuresMutex);
+        m_earlierFigures.picturesDecoded += m_pathFigures.picturesDecoded;
+        m_earlierFigures.picturesDropped += m_pathFigures.picturesDropped;
+        m_earlierFigures.decodeUs += m_pathFigures.decodeUs;
+        m_pathFigures = {};
+    }
 
     socket_channel_params params;
     params.socket = m_socket;
@@ -148,6 +156,14 @@ void c_video_session::on_video_fragment(const std::uint8_t *body, std::uint32_t 
         return;
     const std::int64_t start = monotonic_us();
     m_picturePath->on_video_fragment(body, length);
+    {
+        const c_video_picture_path::counters counted = m_picturePath->statistics();
+        const std::lock_guard lock(m_figuresMutex);
+        m_pathFigures.picturesDecoded = counted.picturesShown;
+        m_pathFigures.picturesDropped = counted.dropped + counted.decodeErrors;
+        m_pathFigures.decodeUs = counted.decodeUs;
+        m_bytesReceived += length;
+    }
     const std::int64_t now = monotonic_us();
     m_slowestFragmentUs = std::max(m_slowestFragmentUs, now - start);
     if (m_statisticsDueMs == 0)
@@ -174,7 +190,24 @@ void c_video_session::take_picture(const video_picture &picture)
         return;
     }
     m_picturesShown.fetch_add(1, std::memory_order_relaxed);
+    // The display takes the picture in the connected slot, so this is its time.
+    const std::int64_t start = monotonic_us();
     emit picture_ready(picture);
+    m_displayUs.fetch_add(monotonic_us() - start, std::memory_order_relaxed);
+}
+
+video_statistics c_video_session::statistics() const
+{
+    const std::lock_guard lock(m_figuresMutex);
+    video_statistics figures = m_earlierFigures;
+    figures.picturesDecoded += m_pathFigures.picturesDecoded;
+    figures.picturesDropped += m_pathFigures.picturesDropped;
+    figures.decodeUs += m_pathFigures.decodeUs;
+    figures.bytesReceived = m_bytesReceived;
+    figures.picturesShown = m_picturesShown.load();
+    figures.picturesSkipped = m_picturesSkipped.load();
+    figures.displayUs = m_displayUs.load();
+    return figures;
 }
 
 void c_video_session::log_statistics()

@@ -4,6 +4,7 @@
 #include "protocol/c_video_msg_dispatcher.h"
 #include "tools/socket/mt_queue.h"
 #include "video/c_picture_pool.h"
+#include "video/video_statistics.h"
 
 #include <QObject>
 
@@ -12,13 +13,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 class SocketChannel;
-class c_tcp_sock;
 class c_video_picture_path;
+class c_tcp_sock;
 struct c_wait_object;
 
 // The video channel of the main window, free of widgets: the channel's socket and thread pair,
@@ -80,6 +82,8 @@ public:
     // Pictures handed on by picture_ready() and skipped for a newer one. Any thread.
     std::uint64_t pictures_shown() const { return m_picturesShown.load(); }
     std::uint64_t pictures_skipped() const { return m_picturesSkipped.load(); }
+    // The figures of this session's life so far, over all its connections. Any thread.
+    video_statistics statistics() const;
 
 signals:
     // Receive thread, for every decoded picture before it is posted (direct connections only).
@@ -116,4 +120,11 @@ private:
     std::atomic<std::uint64_t> m_picturesSkipped{0};
     std::int64_t m_slowestFragmentUs = 0; // receive thread
     std::int64_t m_statisticsDueMs = 0;   // receive thread
+    std::atomic<std::int64_t> m_displayUs{0};
+
+    // The picture path's figures as of its last fragment, and those of the paths before it.
+    mutable std::mutex m_figuresMutex;
+    video_statistics m_pathFigures; // decoded, dropped and decode time only
+    video_statistics m_earlierFigures;
+    std::uint64_t m_bytesReceived = 0;
 };
