@@ -43,6 +43,7 @@ TEST_F(SysKeyWindow, CapturesKeysInPressOrderAndClearEmptiesTheCombination)
     // QTest presses the modifiers first, as a user does: Control, Alt, then Delete.
     QTest::keyClick(keyString, Qt::Key_Delete, Qt::ControlModifier | Qt::AltModifier);
     QTest::keyClick(keyString, 'x');
+    EXPECT_EQ(keyString->text(), "Control + Alt + Delete + x") << "a recorded key is not typed too";
     QTest::keyClick(keyString, Qt::Key_Tab);
     QTest::simulateEvent(keyString, true, Qt::Key_Tab, Qt::NoModifier, {}, true);
     EXPECT_EQ(keyString->text(), "Control + Alt + Delete + x + Tab");
