@@ -19,6 +19,7 @@ namespace Ui {
 class H264VideoClass;
 }
 class QAction;
+class QTimer;
 class QToolButton;
 class c_channel_keeper;
 class c_tcp_sock;
@@ -95,6 +96,15 @@ public:
     // "Paste as keystrokes": types the clipboard's text on the remote computer.
     void on_slot_paste();
 
+    // The view: fitted to the window (the default) or at actual size, panned by the pointer
+    // near the label's edges; smooth or fast scaling when fitted. Each choice is saved in
+    // "config.xml" when it changes.
+    void set_view_mode(view_mode mode);
+    view_mode current_view_mode() const { return m_viewMode; }
+    void set_smooth_scaling(bool smooth);
+    // Actual size: moves the view by (dx, dy) label pixels, kept within the picture.
+    void pan_view(int dx, int dy);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -106,6 +116,11 @@ private:
     void build_shell();
     // The "Paste as keystrokes" action on the toolbar, with its shortcut Ctrl+Alt+V.
     void add_paste_action();
+    // "Actual size" (Ctrl+Alt+0) and "Smooth scaling" (Ctrl+Alt+S), checked as "config.xml"
+    // says, and the pointer watch that pans the actual-size view.
+    void add_view_actions();
+    // While the pointer is near an edge of the label in actual size, the view follows it.
+    void pan_view_tick();
     void connect_actions();
     void apply_resize_rule();
     QSize video_area() const;
@@ -172,6 +187,12 @@ private:
     // Display.
     display_geometry m_geometry;
     QSize m_remoteSize;
+    view_mode m_viewMode = view_mode::fit;
+    int m_scrollX = 0; // actual size: the label's top-left corner in picture pixels
+    int m_scrollY = 0;
+    QAction *m_actualSizeAction = nullptr;
+    QAction *m_smoothAction = nullptr;
+    QTimer *m_panTimer = nullptr; // runs while the pointer is in an edge band
 
     // The paste dialog while it is open. Last, so that it goes first: a typist stopped by the
     // window's end still releases its key through the keyboard/mouse session.

@@ -20,6 +20,12 @@ void c_video_label::show_picture(const QImage &picture, const display_geometry &
     update();
 }
 
+void c_video_label::set_smooth_scaling(bool smooth)
+{
+    m_smooth = smooth;
+    update();
+}
+
 void c_video_label::paintEvent(QPaintEvent *event)
 {
     if (m_picture.isNull()) {
@@ -34,6 +40,9 @@ void c_video_label::paintEvent(QPaintEvent *event)
     // column or row on the right or bottom).
     for (const QRect &margin : QRegion(rect()).subtracted(shown))
         painter.fillRect(margin, m_margin);
+    // Filtering costs time only where the picture is scaled; 1:1 is a plain copy either way.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                          m_smooth && shown.size() != m_picture.size());
     painter.drawImage(shown, m_picture);
     const std::int64_t took = std::chrono::duration_cast<std::chrono::microseconds>(
                                   std::chrono::steady_clock::now() - start)
