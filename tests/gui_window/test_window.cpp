@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -151,4 +152,24 @@ TEST_F(WindowOnSim, ActualSizeFromConfigPansWithinThePictureAndItsShortcutSavesF
     EXPECT_EQ(screen()->geometry(), *compute_display_geometry(kRemoteWidth, kRemoteHeight, 400, 300));
     ASSERT_TRUE(config.open(QIODevice::ReadOnly));
     EXPECT_TRUE(config.readAll().contains("<viewMode>fit</viewMode>"));
+}
+
+// A picture shrunk fourfold with thin lines on every fourth column: fast scaling drops the
+// lines altogether, smooth scaling keeps them as an even grey (a quarter of white).
+TEST(VideoLabel, SmoothScalingKeepsThinStrokesThatFastScalingDrops)
+{
+    QImage picture(1200, 900, QImage::Format_RGB32);
+    for (int x = 0; x < picture.width(); ++x)
+        for (int y = 0; y < picture.height(); ++y)
+            picture.setPixel(x, y, x % 4 == 0 ? 0xffffffffu : 0xff000000u);
+    for (const auto &[smooth, low, high] : {std::tuple{false, 0, 0}, std::tuple{true, 48, 80}}) {
+        c_video_label label;
+        label.resize(300, 225);
+        label.set_smooth_scaling(smooth);
+        label.show_picture(picture, *compute_display_geometry(1200, 900, 300, 225));
+        const QImage shown = label.grab().toImage();
+        for (int x = 0; x < shown.width(); ++x)
+            ASSERT_TRUE(qGray(shown.pixel(x, 100)) >= low && qGray(shown.pixel(x, 100)) <= high)
+                << "smooth " << smooth << " column " << x << " grey " << qGray(shown.pixel(x, 100));
+    }
 }
