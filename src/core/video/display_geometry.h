@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 
 // Where a remote picture of width x height is shown in an area of the window: scaled to fit
 // while keeping its aspect ratio, centred, margins around it. The sizes are those
@@ -16,6 +17,11 @@ struct display_geometry {
     float yRatio = 0; // remote picture height / shown height
 
     bool operator==(const display_geometry &) const = default;
+    friend std::ostream &operator<<(std::ostream &os, const display_geometry &g)
+    {
+        return os << g.shownWidth << 'x' << g.shownHeight << " at " << g.offsetX << ','
+                  << g.offsetY << " ratio " << g.xRatio << ',' << g.yRatio;
+    }
 };
 
 // Pure; any thread. A picture relatively taller than the area (aspect ratios compared in
