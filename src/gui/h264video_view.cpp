@@ -53,12 +53,14 @@ private:
 };
 
 // The toolbar shows icons only and the resources hold none for these: drawn here unless the
-// desktop's theme has one.
+// desktop's theme has one by `themeName` (none asked for when null).
 QIcon drawn_icon(const char *themeName, const QColor &ink, const std::function<void(QPainter &)> &draw)
 {
-    QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
-    if (!themed.isNull())
-        return themed;
+    if (themeName != nullptr) {
+        QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
+        if (!themed.isNull())
+            return themed;
+    }
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -101,7 +103,7 @@ void H264Video::add_view_actions()
         m_viewMode == view_mode::actual);
     m_actualSizeAction->setObjectName(QStringLiteral("actionActualSize"));
     m_smoothAction = checkable_action(
-        this, drawn_icon("", ink, [](QPainter &p) {
+        this, drawn_icon(nullptr, ink, [](QPainter &p) {
             QPainterPath curve(QPointF(4, 26));
             curve.cubicTo(QPointF(14, 26), QPointF(18, 6), QPointF(28, 6));
             p.drawPath(curve);
