@@ -43,6 +43,7 @@ H264Video::H264Video(QWidget *parent, Qt::WindowFlags flags, const QString &sett
     connect(m_sysKeyConfig, &sysKeyConfig::updateSysKeyMap, this, &H264Video::on_updateSyskey);
     rebuild_syskey_menu();
     add_paste_action(); // last: the toolbar's other buttons keep their places
+    add_view_actions();
     add_status_actions();
 
     start_device_session();

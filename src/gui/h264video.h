@@ -104,6 +104,15 @@ public:
     // date and time; the status line tells where, or why not.
     void on_slot_screenshot();
 
+    // The view: fitted to the window (the default) or at actual size, panned by the pointer
+    // near the label's edges; smooth or fast scaling when fitted. Each choice is saved in
+    // "config.xml" when it changes.
+    void set_view_mode(view_mode mode);
+    view_mode current_view_mode() const { return m_viewMode; }
+    void set_smooth_scaling(bool smooth);
+    // Actual size: moves the view by (dx, dy) label pixels, kept within the picture.
+    void pan_view(int dx, int dy);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -126,6 +135,11 @@ private:
     void add_status_actions();
     // The status line's privilege and disk from the sessions' state.
     void update_status_line();
+    // "Actual size" (Ctrl+Alt+0) and "Smooth scaling" (Ctrl+Alt+S), checked as "config.xml"
+    // says, and the pointer watch that pans the actual-size view.
+    void add_view_actions();
+    // While the pointer is near an edge of the label in actual size, the view follows it.
+    void pan_view_tick();
     void connect_actions();
     void apply_resize_rule();
     QSize video_area() const;
@@ -195,6 +209,12 @@ private:
     // Display.
     display_geometry m_geometry;
     QSize m_remoteSize;
+    view_mode m_viewMode = view_mode::fit;
+    int m_scrollX = 0; // actual size: the label's top-left corner in picture pixels
+    int m_scrollY = 0;
+    QAction *m_actualSizeAction = nullptr;
+    QAction *m_smoothAction = nullptr;
+    QTimer *m_panTimer = nullptr; // runs while the pointer is in an edge band
 
     // The paste dialog while it is open. Last, so that it goes first: a typist stopped by the
     // window's end still releases its key through the keyboard/mouse session.

@@ -97,8 +97,8 @@ void H264Video::on_slot_decode_one_frame(QImage picture)
 void H264Video::show_picture(const QImage &picture)
 {
     const QSize area = video_area();
-    const auto geometry =
-        compute_display_geometry(picture.width(), picture.height(), area.width(), area.height());
+    const auto geometry = compute_view_geometry(m_viewMode, picture.width(), picture.height(),
+                                                area.width(), area.height(), m_scrollX, m_scrollY);
     if (!geometry)
         return;
     m_geometry = *geometry;

@@ -9,8 +9,10 @@
 #include <atomic>
 #include <cstdint>
 
-// The remote screen: a label that shows the newest picture scaled (fast, no smoothing) to the
-// size and at the offset of its display geometry, the margins around it in the margin colour.
+// The remote screen: a label that shows the newest picture scaled to the size and at the
+// offset of its display geometry (fast nearest-pixel scaling, or smooth scaling when chosen),
+// the margins around it in the margin colour. The geometry may place the picture partly
+// outside the label (actual size, panned): only what falls inside is drawn.
 //
 // The picture is drawn straight into the window's paint: no label-sized canvas is drawn first
 // and copied again, and no background is filled under it (the picture and its margins cover
@@ -24,6 +26,15 @@ public:
     // Shows `picture` at `geometry` (computed for this label's size) and repaints.
     void show_picture(const QImage &picture, const display_geometry &geometry);
     void set_margin_colour(const QColor &colour) { m_margin = colour; }
+    // Smooth scaling instead of the fast nearest-pixel one; repaints. Down to a third of the
+    // picture's size the paint filters between neighbouring pixels (bilinear); shrunk
+    // further, that would skip whole pixels (thin strokes of text vanish), so the picture is
+    // averaged down once per picture instead (QImage's smooth scaling, several times dearer).
+    // Thresholds: kBilinearShrinkLimit.
+    void set_smooth_scaling(bool smooth);
+    bool smooth_scaling() const { return m_smooth; }
+
+    static constexpr double kBilinearShrinkLimit = 3.0;
 
     const QImage &picture() const { return m_picture; }
     const display_geometry &geometry() const { return m_geometry; }
@@ -36,9 +47,15 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    // The smooth copy at the shown size, made at the first paint of a picture shrunk beyond
+    // kBilinearShrinkLimit; null otherwise.
+    const QImage &averaged_picture(const QSize &shown);
+
     QImage m_picture;
+    QImage m_averaged;
     display_geometry m_geometry;
     QColor m_margin;
+    bool m_smooth = false;
     std::uint64_t m_shown = 0;
     std::atomic<std::int64_t> m_slowestPaintUs{0};
 };

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -178,4 +179,46 @@ TEST_F(WindowOnSim, StatusLineStatisticsAndScreenshotsOfTheRemoteScreen)
         EXPECT_EQ(QImage(saved.back()).size(), QSize(kRemoteWidth, kRemoteHeight));
     }
     EXPECT_NE(saved[0].toStdString(), saved[1].toStdString());
+}
+
+// The view chosen in config.xml is the one shown: actual size, 1:1, panned within the
+// picture once the window is smaller than it. The shortcut returns to fit, and config.xml
+// keeps that choice.
+TEST_F(WindowOnSim, ActualSizeFromConfigPansWithinThePictureAndItsShortcutSavesFit)
+{
+    QFile config(m_settingsDir + "/config.xml");
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write("<config><mouseRate>50</mouseRate><viewMode>actual</viewMode></config>");
+    config.close();
+    ASSERT_NO_FATAL_FAILURE(open_window());
+    EXPECT_EQ(m_window->shown_geometry(), (display_geometry{kRemoteWidth, kRemoteHeight, 80, 120, 1, 1}));
+    m_window->resize(m_window->width() - 400, 300);
+    ASSERT_TRUE(wait_for([&] { return screen()->height() == 300; }, kWaitMs));
+    m_window->pan_view(1000, 1000);
+    EXPECT_EQ(screen()->geometry(), (display_geometry{kRemoteWidth, kRemoteHeight, 400 - kRemoteWidth, 300 - kRemoteHeight, 1, 1}));
+
+    QTest::keyClick(m_window->windowHandle(), Qt::Key_0, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(screen()->geometry(), *compute_display_geometry(kRemoteWidth, kRemoteHeight, 400, 300));
+    ASSERT_TRUE(config.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(config.readAll().contains("<viewMode>fit</viewMode>"));
+}
+
+// A picture shrunk fourfold with thin lines on every fourth column: fast scaling drops the
+// lines altogether, smooth scaling keeps them as an even grey (a quarter of white).
+TEST(VideoLabel, SmoothScalingKeepsThinStrokesThatFastScalingDrops)
+{
+    QImage picture(1200, 900, QImage::Format_RGB32);
+    for (int x = 0; x < picture.width(); ++x)
+        for (int y = 0; y < picture.height(); ++y)
+            picture.setPixel(x, y, x % 4 == 0 ? 0xffffffffu : 0xff000000u);
+    for (const auto &[smooth, low, high] : {std::tuple{false, 0, 0}, std::tuple{true, 48, 80}}) {
+        c_video_label label;
+        label.resize(300, 225);
+        label.set_smooth_scaling(smooth);
+        label.show_picture(picture, *compute_display_geometry(1200, 900, 300, 225));
+        const QImage shown = label.grab().toImage();
+        for (int x = 0; x < shown.width(); ++x)
+            ASSERT_TRUE(qGray(shown.pixel(x, 100)) >= low && qGray(shown.pixel(x, 100)) <= high)
+                << "smooth " << smooth << " column " << x << " grey " << qGray(shown.pixel(x, 100));
+    }
 }

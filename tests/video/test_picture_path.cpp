@@ -139,3 +139,30 @@ TEST(DisplayGeometry, FitsByTheRelativelyLongerSideAsQImageScales)
         }
     }
 }
+
+// Every view maps a label point to the remote pixel under it: (point - offset) x ratio. Fit
+// (fast or smooth scaling alike) as above; actual size 1:1, centred along a side the picture
+// does not fill, and scrolled (kept within the picture) along a side it overflows.
+TEST(DisplayGeometry, EachViewMapsLabelPointsToTheRemotePixelUnderThem)
+{
+    const struct { view_mode mode; int pw, ph, sx, sy; display_geometry expected; QPoint centre; } cases[] = {
+        {view_mode::fit, 1920, 1080, 50, 60, {800, 450, 0, 75, 2.4f, 2.4f}, {960, 540}},
+        {view_mode::actual, 640, 360, 50, 60, {640, 360, 80, 120, 1, 1}, {320, 180}},
+        {view_mode::actual, 1920, 1080, 500, 300, {1920, 1080, -500, -300, 1, 1}, {900, 600}},
+        {view_mode::actual, 1920, 1080, 5000, -9, {1920, 1080, -1120, 0, 1, 1}, {1520, 300}},
+        {view_mode::actual, 1024, 900, 90, 90, {1024, 900, -90, -90, 1, 1}, {490, 390}}};
+    for (auto [mode, pw, ph, sx, sy, expected, centre] : cases) {
+        const auto g = compute_view_geometry(mode, pw, ph, 800, 600, sx, sy).value_or(display_geometry{});
+        EXPECT_EQ(g, expected) << pw << "x" << ph << " scrolled " << sx << "," << sy;
+        EXPECT_EQ(QPoint(int((400 - g.offsetX) * g.xRatio), int((300 - g.offsetY) * g.yRatio)), centre);
+    }
+}
+
+// The view pans only with the pointer in the band along an edge, faster nearer the edge.
+TEST(DisplayGeometry, EdgePanGrowsTowardTheEdgeInsideTheBandOnly)
+{
+    const struct { int position, step; } cases[] = {{-5, -40}, {0, -40}, {16, -20}, {31, -2}, {32, 0},
+                                                   {400, 0}, {767, 0}, {768, 2}, {799, 40}, {900, 40}};
+    for (const auto &[position, step] : cases)
+        EXPECT_EQ(edge_pan_step(position, 800, 32, 40), step) << position;
+}

@@ -158,3 +158,66 @@ bool save_config_paste_layout(const QString &path, keyboard_layout_id layout)
     element->SetText(std::string(keyboard_layout_name(layout)).c_str());
     return save_xml_file(path, doc, kWhat);
 }
+
+namespace {
+
+constexpr const char *kViewModeElement = "viewMode";
+constexpr const char *kSmoothScalingElement = "smoothScaling";
+
+QStringList view_mode_words()
+{
+    return {QStringLiteral("fit"), QStringLiteral("actual")};
+}
+
+QStringList flag_words()
+{
+    return {QStringLiteral("0"), QStringLiteral("1")};
+}
+
+bool save_root_child_text(const QString &path, const char *name, const QString &text)
+{
+    tinyxml2::XMLDocument doc;
+    if (!load_xml_file(path, doc, kWhat))
+        return false;
+    tinyxml2::XMLElement *root = doc.RootElement();
+    if (!root) {
+        TLOG_WARN << "config file " << path << " has no root element, " << name << " not saved";
+        return false;
+    }
+    tinyxml2::XMLElement *element = root->FirstChildElement(name);
+    if (!element)
+        element = root->InsertNewChildElement(name);
+    element->SetText(text.toUtf8().constData());
+    return save_xml_file(path, doc, kWhat);
+}
+
+} // namespace
+
+bool load_config_view_mode(const QString &path, view_mode &mode)
+{
+    int index = mode == view_mode::actual ? 1 : 0;
+    if (!load_config_word(path, kViewModeElement, view_mode_words(), index))
+        return false;
+    mode = index == 1 ? view_mode::actual : view_mode::fit;
+    return true;
+}
+
+bool load_config_smooth_scaling(const QString &path, bool &smooth)
+{
+    int index = smooth ? 1 : 0;
+    if (!load_config_word(path, kSmoothScalingElement, flag_words(), index))
+        return false;
+    smooth = index == 1;
+    return true;
+}
+
+bool save_config_view_mode(const QString &path, view_mode mode)
+{
+    return save_root_child_text(path, kViewModeElement,
+                                view_mode_words()[mode == view_mode::actual ? 1 : 0]);
+}
+
+bool save_config_smooth_scaling(const QString &path, bool smooth)
+{
+    return save_root_child_text(path, kSmoothScalingElement, flag_words()[smooth ? 1 : 0]);
+}

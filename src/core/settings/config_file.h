@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/key_mouse/keyboard_layout.h"
+#include "video/display_geometry.h"
 
 #include <QString>
 #include <QStringList>
@@ -59,3 +60,14 @@ int load_config_paste_rate(const QString &path);
 // missing, and writes the file back with everything else unchanged. Logs a warning and
 // returns false when the file cannot be read or written.
 bool save_config_paste_layout(const QString &path, keyboard_layout_id layout);
+
+// The view: `viewMode` ("fit", the default, or "actual") and `smoothScaling` ("0", the
+// default, or "1"), each read as load_config_word does (true with the value set; false with
+// it untouched).
+bool load_config_view_mode(const QString &path, view_mode &mode);
+bool load_config_smooth_scaling(const QString &path, bool &smooth);
+// Set the element's text, adding the element under the root when it is missing, and write
+// the file back with everything else unchanged. Log a warning and return false when the
+// file cannot be read or written.
+bool save_config_view_mode(const QString &path, view_mode mode);
+bool save_config_smooth_scaling(const QString &path, bool smooth);
