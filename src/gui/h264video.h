@@ -98,6 +98,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // With a disk mapped, asks before the window closes (closing unmaps it).
+    void closeEvent(QCloseEvent *event) override;
     // Focus changes are handled through window activation only.
     void focusInEvent(QFocusEvent *) override {}
     void focusOutEvent(QFocusEvent *) override {}
