@@ -11,8 +11,6 @@
 #include <QMessageBox>
 #include <QTimerEvent>
 
-#include <algorithm>
-
 namespace {
 
 constexpr int kEnumIntervalMs = 1000;
@@ -21,7 +19,7 @@ constexpr int kAskIntervalMs = 50;
 
 const QString kProgressText = QStringLiteral("Progress");
 // Wide enough for a device path with its model, or an image path, before it is elided.
-constexpr int kPathChars = 44;
+constexpr int kPathChars = 40;
 
 QString cause_text(map_error why)
 {
@@ -144,10 +142,10 @@ void c_ui_u_setting_dlg::show_notice(QMessageBox::Icon icon, const QString &titl
         box->open();
 }
 
-QString c_ui_u_setting_dlg::elided(const QString &path, int lessPixels) const
+QString c_ui_u_setting_dlg::elided(const QString &path) const
 {
-    const int width = fontMetrics().averageCharWidth() * kPathChars - lessPixels;
-    return fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(width, 0));
+    return fontMetrics().elidedText(path, Qt::ElideMiddle,
+                                    fontMetrics().averageCharWidth() * kPathChars);
 }
 
 void c_ui_u_setting_dlg::show_map_error(map_error why, const QString &source)
@@ -235,7 +233,7 @@ void c_ui_u_setting_dlg::on_slot_enum_device()
         if (box->findData(text) >= 0)
             continue;
         const QString rest = text.mid(entry.source.size());
-        box->addItem(elided(entry.source, fontMetrics().horizontalAdvance(rest)) + rest, text);
+        box->addItem(elided(entry.source) + rest, text);
         box->setItemData(box->count() - 1, text, Qt::ToolTipRole);
     }
 }

@@ -107,7 +107,7 @@ private:
     void show_map_error(map_error why, const QString &source);
     void show_missing_images(const QStringList &paths);
     // `path` elided in its middle to the width paths get in this dialog.
-    QString elided(const QString &path, int lessPixels = 0) const;
+    QString elided(const QString &path) const;
 
     std::unique_ptr<Ui::uSetingDialog> m_ui;
     std::unique_ptr<c_u_media_session> m_session;
