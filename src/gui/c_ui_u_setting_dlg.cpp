@@ -169,13 +169,12 @@ void c_ui_u_setting_dlg::on_map_refused()
 
 void c_ui_u_setting_dlg::show_missing_images(const QStringList &paths)
 {
-    m_missingImages << paths;
     QStringList shown;
-    for (const QString &path : m_missingImages)
+    for (const QString &path : paths)
         shown << elided(path);
     m_ui->noticeLabel->setText(QStringLiteral("Not found (TESSARACT_IMAGES): ") +
                                shown.join(QStringLiteral(", ")));
-    m_ui->noticeLabel->setToolTip(m_missingImages.join(u'\n'));
+    m_ui->noticeLabel->setToolTip(paths.join(u'\n'));
     m_ui->noticeLabel->setVisible(true);
 }
 

@@ -118,5 +118,4 @@ private:
     bool m_modalNotices = true;
     bool m_userReadOnly = false;  // the Read Only box as the user left it before the map
     QString m_mappedSource;       // what is mapped, for the device's refusal
-    QStringList m_missingImages;  // shown in the notice line
 };

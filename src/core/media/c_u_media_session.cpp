@@ -326,16 +326,19 @@ bool c_u_media_session::progress_tick()
     return true;
 }
 
-const drive_list &c_u_media_session::refresh_drives(QStringList *newlyMissing)
+const drive_list &c_u_media_session::refresh_drives(QStringList *missing)
 {
     m_drives = list_removable_drives(m_images);
+    // Checked once: an image that goes away later just leaves the list, like a drive.
+    if (m_imagesChecked)
+        return m_drives;
+    m_imagesChecked = true;
     for (const QString &path : images_from_environment()) {
-        if (QFileInfo(path).isFile() || m_missingReported.contains(path))
+        if (QFileInfo(path).isFile())
             continue;
         TLOG_WARN << "TESSARACT_IMAGES names " << path << ", which is no file: not offered";
-        m_missingReported << path;
-        if (newlyMissing)
-            *newlyMissing << path;
+        if (missing)
+            *missing << path;
     }
     return m_drives;
 }

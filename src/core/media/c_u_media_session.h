@@ -148,10 +148,10 @@ public:
     // Whole seconds since the last map.
     int seconds_since_map() const;
 
-    // The drive list: removable disks, TESSARACT_IMAGES and the images added here. The
-    // TESSARACT_IMAGES entries that are no regular file are logged once each, and returned
-    // in `newlyMissing` the first time they are seen missing.
-    const drive_list &refresh_drives(QStringList *newlyMissing = nullptr);
+    // The drive list: removable disks, TESSARACT_IMAGES and the images added here. At the
+    // first call, the TESSARACT_IMAGES entries that are no regular file are logged and
+    // returned in `missing`.
+    const drive_list &refresh_drives(QStringList *missing = nullptr);
     const drive_list &drives() const { return m_drives; }
     void add_image(const QString &path);
 
@@ -212,7 +212,7 @@ private:
 
     drive_list m_drives;
     QStringList m_images;
-    QStringList m_missingReported; // TESSARACT_IMAGES entries already reported missing
+    bool m_imagesChecked = false; // TESSARACT_IMAGES checked for missing entries
     map_error m_mapError = map_error::none;
     std::function<void()> m_onMapRefused;
     bool m_shutDown = false;
