@@ -5,6 +5,7 @@
 #include "launch/LaunchParams.h"
 #include "logging/log.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -17,6 +18,37 @@ constexpr int kProgressIntervalMs = 300;
 constexpr int kAskIntervalMs = 50;
 
 const QString kProgressText = QStringLiteral("Progress");
+// Wide enough for a device path with its model, or an image path, before it is elided.
+constexpr int kPathChars = 40;
+
+QString cause_text(map_error why)
+{
+    switch (why) {
+    case map_error::none: break;
+    case map_error::nothing_chosen:
+        return QStringLiteral("No drive or image file is selected. Choose one in the list, or "
+                              "add one with \"Image file...\".");
+    case map_error::already_mapped: return QStringLiteral("A disk is mapped already.");
+    case map_error::not_connected:
+        return QStringLiteral("The device is not connected.");
+    case map_error::not_found: return QStringLiteral("It no longer exists.");
+    case map_error::not_a_disk: return QStringLiteral("It is neither a disk nor an image file.");
+    case map_error::permission:
+        return QStringLiteral("Permission denied: you may not open it.");
+    case map_error::busy:
+        return QStringLiteral("It is busy: a program has files open on it, or another program "
+                              "has claimed it.");
+    case map_error::not_authorized:
+        return QStringLiteral("The system refused access to it (udisks2 / polkit "
+                              "authorisation refused).");
+    case map_error::too_large:
+        return QStringLiteral("It is too large: the device takes disks up to 2 TiB.");
+    case map_error::failed: return QStringLiteral("It could not be opened (the log says why).");
+    case map_error::refused_by_device:
+        return QStringLiteral("The device refused the disk.");
+    }
+    return {};
+}
 
 } // namespace
 
@@ -43,6 +75,9 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(const options &config, QWidget *parent)
     connect(m_ui->unmapButton, &QPushButton::clicked, this, &c_ui_u_setting_dlg::on_slot_unmap);
     connect(m_ui->imageButton, &QPushButton::clicked, this,
             &c_ui_u_setting_dlg::on_slot_add_image);
+    // The list shows paths elided; the whole entry is the tool tip.
+    connect(m_ui->comboBox, &QComboBox::currentIndexChanged, this,
+            [this] { m_ui->comboBox->setToolTip(m_ui->comboBox->currentData().toString()); });
     on_slot_enum_device();
     apply_texts();
     show_mapped(false);
@@ -53,6 +88,10 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(const options &config, QWidget *parent)
     m_userID = config.userID;
     m_session->set_on_closed([this] {
         QMetaObject::invokeMethod(this, &c_ui_u_setting_dlg::on_channel_closed,
+                                  Qt::QueuedConnection);
+    });
+    m_session->set_on_map_refused([this] {
+        QMetaObject::invokeMethod(this, &c_ui_u_setting_dlg::on_map_refused,
                                   Qt::QueuedConnection);
     });
     m_session->set_on_login_answer([this](bool accepted) {
@@ -84,15 +123,59 @@ void c_ui_u_setting_dlg::apply_texts()
 
 void c_ui_u_setting_dlg::open_channel(const options &config)
 {
+    m_modalNotices = config.modalNotices;
     if (m_session->open_channel(config.ip, config.port, config.userID))
         return;
-    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("提示"),
-                                QStringLiteral("虚拟媒体服务器连接出错."), QMessageBox::Ok, this);
+    show_notice(QMessageBox::Information, QStringLiteral("提示"),
+                QStringLiteral("虚拟媒体服务器连接出错."));
+}
+
+void c_ui_u_setting_dlg::show_notice(QMessageBox::Icon icon, const QString &title,
+                                     const QString &text, const QString &toolTip)
+{
+    auto *box = new QMessageBox(icon, title, text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    if (config.modalNotices)
+    box->setToolTip(toolTip);
+    if (m_modalNotices)
         box->exec();
     else
         box->open();
+}
+
+QString c_ui_u_setting_dlg::elided(const QString &path) const
+{
+    return fontMetrics().elidedText(path, Qt::ElideMiddle,
+                                    fontMetrics().averageCharWidth() * kPathChars);
+}
+
+void c_ui_u_setting_dlg::show_map_error(map_error why, const QString &source)
+{
+    TLOG_WARN << "map failed: " << cause_text(why) << (source.isEmpty() ? "" : " ") << source;
+    const QString what = source.isEmpty() ? QString() : elided(source) + QStringLiteral("\n\n");
+    show_notice(QMessageBox::Warning, QStringLiteral("Map failed"),
+                QStringLiteral("The disk could not be mapped.\n\n") + what + cause_text(why),
+                source);
+}
+
+void c_ui_u_setting_dlg::on_map_refused()
+{
+    if (!m_session->is_mapped())
+        return;
+    // The remote computer will not see the disk: keep it no longer claimed here.
+    const QString source = m_mappedSource;
+    on_slot_unmap();
+    show_map_error(map_error::refused_by_device, source);
+}
+
+void c_ui_u_setting_dlg::show_missing_images(const QStringList &paths)
+{
+    QStringList shown;
+    for (const QString &path : paths)
+        shown << elided(path);
+    m_ui->noticeLabel->setText(QStringLiteral("Not found (TESSARACT_IMAGES): ") +
+                               shown.join(QStringLiteral(", ")));
+    m_ui->noticeLabel->setToolTip(paths.join(u'\n'));
+    m_ui->noticeLabel->setVisible(true);
 }
 
 void c_ui_u_setting_dlg::on_channel_closed()
@@ -133,16 +216,24 @@ void c_ui_u_setting_dlg::request_read(std::uint32_t start, std::uint16_t count)
 
 void c_ui_u_setting_dlg::on_slot_enum_device()
 {
-    const drive_list &drives = m_session->refresh_drives();
+    QStringList missing;
+    const drive_list &drives = m_session->refresh_drives(&missing);
+    if (!missing.isEmpty())
+        show_missing_images(missing);
+    // Items carry the whole entry text as data (and tool tip); they show it with the path
+    // elided in its middle, so the file name and the size stay in view.
     QComboBox *box = m_ui->comboBox;
     for (int i = box->count() - 1; i >= 0; --i) {
-        if (drives.find(box->itemText(i)) == drives.end())
+        if (drives.find(box->itemData(i).toString()) == drives.end())
             box->removeItem(i);
     }
     // New drives go after those already listed: the list is not re-sorted under the user.
-    for (const auto &entry : drives) {
-        if (box->findText(entry.first, Qt::MatchExactly) < 0)
-            box->addItem(entry.first);
+    for (const auto &[text, entry] : drives) {
+        if (box->findData(text) >= 0)
+            continue;
+        const QString rest = text.mid(entry.source.size());
+        box->addItem(elided(entry.source) + rest, text);
+        box->setItemData(box->count() - 1, text, Qt::ToolTipRole);
     }
 }
 
@@ -155,7 +246,7 @@ void c_ui_u_setting_dlg::add_image_file(const QString &path)
     const drive_list &drives = m_session->drives();
     for (const auto &entry : drives) {
         if (entry.second.source == QFileInfo(path).absoluteFilePath()) {
-            m_ui->comboBox->setCurrentIndex(m_ui->comboBox->findText(entry.first));
+            m_ui->comboBox->setCurrentIndex(m_ui->comboBox->findData(entry.first));
             break;
         }
     }
@@ -164,7 +255,7 @@ void c_ui_u_setting_dlg::add_image_file(const QString &path)
 void c_ui_u_setting_dlg::on_slot_add_image()
 {
     const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Image file"), QString(),
+        this, QStringLiteral("Image file"), QDir::homePath(),
         QStringLiteral("Disk images (*.img *.iso *.bin *.raw *.dd);;All files (*)"));
     if (!path.isEmpty())
         add_image_file(path);
@@ -173,20 +264,21 @@ void c_ui_u_setting_dlg::on_slot_add_image()
 void c_ui_u_setting_dlg::on_slot_map()
 {
     QComboBox *box = m_ui->comboBox;
-    if (box->currentIndex() < 0)
-        return;
-    const QString text = box->currentText();
-    QString source;
-    if (!text.isEmpty()) {
-        const auto found = m_session->drives().find(text);
-        if (found == m_session->drives().end()) {
-            TLOG_ERROR << "err onMap_openLocalDisk " << text;
-            return;
-        }
-        source = found->second.source;
+    const QString text = box->currentIndex() < 0 ? QString() : box->currentData().toString();
+    if (text.isEmpty())
+        return show_map_error(map_error::nothing_chosen, {});
+    const auto found = m_session->drives().find(text);
+    if (found == m_session->drives().end()) {
+        TLOG_ERROR << "err onMap_openLocalDisk " << text;
+        return show_map_error(map_error::not_found, text);
     }
-    if (!m_session->map(source, m_ui->checkBox->isChecked()))
-        return;
+    const QString source = found->second.source;
+    const bool userReadOnly = m_ui->checkBox->isChecked();
+    if (!m_session->map(source, userReadOnly))
+        return show_map_error(m_session->last_map_error(), source);
+    m_userReadOnly = userReadOnly;
+    m_mappedSource = source;
+    m_ui->checkBox->setChecked(m_session->mapped_read_only());
     show_mapped(true);
     m_ui->progPercent->setRange(0, 100);
     m_ui->progPercent->setValue(0);
@@ -200,6 +292,7 @@ void c_ui_u_setting_dlg::on_slot_unmap()
 {
     m_session->unmap();
     show_mapped(false);
+    m_ui->checkBox->setChecked(m_userReadOnly);
     stop_timer(m_progressTimer);
     stop_timer(m_askTimer);
     m_ui->label_3->setText(kProgressText + u':');
@@ -219,7 +312,7 @@ void c_ui_u_setting_dlg::show_mapped(bool mapped)
     m_ui->comboBox->setEnabled(!mapped);
     m_ui->mapButton->setEnabled(!mapped);
     m_ui->unmapButton->setEnabled(mapped);
-    m_ui->checkBox->setEnabled(true);
+    m_ui->checkBox->setEnabled(!mapped);
     m_ui->progPercent->setEnabled(mapped);
     if (!mapped)
         m_ui->progPercent->setValue(0);
@@ -230,7 +323,9 @@ void c_ui_u_setting_dlg::on_slot_progress_tick()
     if (!m_session->progress_tick())
         return;
     m_ui->progPercent->setValue(m_session->progress());
-    m_ui->label_3->setText(kProgressText + QStringLiteral("(%1S）:").arg(m_session->seconds_since_map()));
+    // An ASCII parenthesis: the full-width one of the original text is missing from the
+    // Latin fonts a desktop usually has, and showed as a box.
+    m_ui->label_3->setText(kProgressText + QStringLiteral("(%1S):").arg(m_session->seconds_since_map()));
 }
 
 void c_ui_u_setting_dlg::on_slot_ask_tick()

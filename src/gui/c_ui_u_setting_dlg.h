@@ -4,6 +4,7 @@
 #include "protocol/c_abs_net_handler.h"
 
 #include <QDialog>
+#include <QMessageBox>
 
 #include <cstdint>
 #include <memory>
@@ -35,7 +36,7 @@ public:
         std::uint16_t port = 0;
         std::uint32_t userID = 0;
         u_media_settings session;
-        bool modalNotices = true; // false: the connection notice does not block (tests)
+        bool modalNotices = true; // false: notices and map errors do not block (tests)
     };
     static options launch_options();
 
@@ -63,6 +64,8 @@ public:
     c_u_media_session &session() { return *m_session; }
     // The device path or image file of the mapped disk; empty while nothing is mapped.
     QString mapped_source() const;
+    // A disk is mapped (closing the viewer would unmap it).
+    bool mapped() const { return m_session->is_mapped(); }
 
     // The media channel on a connection made again after a drop (see
     // c_u_media_session::reopen_channel); the dialog no longer shows the disk as lost.
@@ -78,6 +81,11 @@ signals:
     void signal_mapping_changed();
 
 public:
+    // Map: every failure (nothing chosen, the source gone, no permission, in use, udisks2 /
+    // polkit refused, the device away or refusing the map) is shown in a warning box on this
+    // dialog that names the cause. Read Only then shows the mode the disk is mapped in (a
+    // source the user may not write is mapped read-only) and stays fixed until Unmap, which
+    // gives the box back the user's own choice.
     // Connected by address, so not declared as slots: the form's connect-by-name would
     // otherwise look for signals to match the on_ names and warn at every start.
     void on_slot_map();
@@ -97,6 +105,13 @@ private:
     void show_mapped(bool mapped);
     void stop_timer(int &id);
     void on_channel_closed();
+    void on_map_refused();
+    void show_notice(QMessageBox::Icon icon, const QString &title, const QString &text,
+                     const QString &toolTip = {});
+    void show_map_error(map_error why, const QString &source);
+    void show_missing_images(const QStringList &paths);
+    // `path` elided in its middle to the width paths get in this dialog.
+    QString elided(const QString &path) const;
 
     std::unique_ptr<Ui::uSetingDialog> m_ui;
     std::unique_ptr<c_u_media_session> m_session;
@@ -104,4 +119,7 @@ private:
     int m_enumTimer = 0;
     int m_progressTimer = 0;
     int m_askTimer = 0;
+    bool m_modalNotices = true;
+    bool m_userReadOnly = false;  // the Read Only box as the user left it before the map
+    QString m_mappedSource;       // what is mapped, for the device's refusal
 };

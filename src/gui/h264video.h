@@ -116,6 +116,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // With a disk mapped, asks before a close from the window system (closing unmaps it).
+    void closeEvent(QCloseEvent *event) override;
     // Focus changes are handled through window activation only.
     void focusInEvent(QFocusEvent *) override {}
     void focusOutEvent(QFocusEvent *) override {}

@@ -12,6 +12,7 @@
 #include "tools/socket/u/c_socket_send_u.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -26,6 +27,23 @@ constexpr std::uint8_t kUnit = 1;
 constexpr std::uint8_t kOk = c_abs_net_handler::kHandled;
 constexpr std::uint8_t kModeRead = 1;
 constexpr std::uint8_t kModeWrite = 2;
+
+using open_error = c_read_write_disk_sector_win::open_error;
+
+map_error disk_map_error(open_error cause)
+{
+    switch (cause) {
+    case open_error::not_found: return map_error::not_found;
+    case open_error::not_a_disk: return map_error::not_a_disk;
+    case open_error::permission: return map_error::permission;
+    case open_error::busy: return map_error::busy;
+    case open_error::not_authorized: return map_error::not_authorized;
+    case open_error::too_large: return map_error::too_large;
+    case open_error::none:
+    case open_error::failed: break;
+    }
+    return map_error::failed;
+}
 
 } // namespace
 
@@ -143,19 +161,28 @@ void c_u_media_session::set_syncer(c_net_syncer *syncer)
         sender->set_syncer(syncer);
 }
 
+bool c_u_media_session::refuse_map(map_error why)
+{
+    m_mapError = why;
+    return false;
+}
+
 bool c_u_media_session::map(const QString &source, bool readOnly)
 {
+    m_mapError = map_error::none;
     if (source.isEmpty()) {
         TLOG_ERROR << "c_ui_u_setting_dlg::c_ui_u_setting_dlg curLogicPath.empty()";
-        return false;
+        return refuse_map(map_error::nothing_chosen);
     }
     if (m_mapped) {
         TLOG_WARN << "map while mapped ignored: " << source;
-        return false;
+        return refuse_map(map_error::already_mapped);
     }
-    if (m_down) {
+    // Without a connection nothing would carry the map: the remote computer would never see
+    // the disk while it stays claimed here. (A session without a channel serves tests.)
+    if (m_down || (m_channel && !(m_socket && m_socket->has_socket()))) {
         TLOG_WARN << "map while the device is away refused: " << source;
-        return false;
+        return refuse_map(map_error::not_connected);
     }
     auto disk = std::make_shared<c_read_write_disk_sector_win>();
     disk->setInteractiveAuth(m_config.interactiveAuth);
@@ -166,7 +193,7 @@ bool c_u_media_session::map(const QString &source, bool readOnly)
     m_unsolicitedNoted = false;
     if (!disk->openDisk(source, readOnly) || !disk->isOpen()) {
         TLOG_ERROR << "err onMap_openLocalDisk " << source;
-        return false;
+        return refuse_map(disk_map_error(disk->lastOpenError()));
     }
     // Published only once open: the receive thread takes a published disk as mapped.
     {
@@ -299,9 +326,20 @@ bool c_u_media_session::progress_tick()
     return true;
 }
 
-const drive_list &c_u_media_session::refresh_drives()
+const drive_list &c_u_media_session::refresh_drives(QStringList *missing)
 {
     m_drives = list_removable_drives(m_images);
+    // Checked once: an image that goes away later just leaves the list, like a drive.
+    if (m_imagesChecked)
+        return m_drives;
+    m_imagesChecked = true;
+    for (const QString &path : images_from_environment()) {
+        if (QFileInfo(path).isFile())
+            continue;
+        TLOG_WARN << "TESSARACT_IMAGES names " << path << ", which is no file: not offered";
+        if (missing)
+            *missing << path;
+    }
     return m_drives;
 }
 
@@ -378,7 +416,7 @@ std::uint8_t c_u_media_session::dispatch(const std::uint8_t *body, std::uint32_t
         if (too_short(3))
             return kHandled;
         if (body[2] != 0)
-            TLOG_ERROR << "err map ack_err";
+            check_map_answer();
         else
             TLOG_INFO << "==========mapOrUnmap ack_ok";
         return kHandled;
@@ -391,6 +429,17 @@ std::uint8_t c_u_media_session::dispatch(const std::uint8_t *body, std::uint32_t
     default:
         return kHandled;
     }
+}
+
+void c_u_media_session::check_map_answer()
+{
+    TLOG_ERROR << "err map ack_err";
+    // The head is still the frame this answers: only a refused map (not an unmap) means the
+    // remote computer will not see the disk.
+    CQUEUE_MESSAGE head;
+    if (m_queue.copyFirst(head) && u_frame_type(head) == kUTypeMap && head.length > 13 &&
+        (head.buffer[13] & kUMapFlagMap) != 0 && m_onMapRefused)
+        m_onMapRefused();
 }
 
 c_u_media_session::verdict c_u_media_session::admit(std::uint8_t mode, std::uint32_t start,

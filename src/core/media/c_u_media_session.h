@@ -35,6 +35,13 @@ struct u_media_settings {
     };
 };
 
+// Why a map did not happen or did not hold: nothing was chosen, a disk is mapped already,
+// the device is not connected, the disk did not open (gone, not a disk, no permission, in
+// use, udisks2 / polkit refused, too large, other), or the device refused the map.
+enum class map_error { none, nothing_chosen, already_mapped, not_connected, not_found,
+                       not_a_disk, permission, busy, not_authorized, too_large, failed,
+                       refused_by_device };
+
 // Everything the virtual media window does, without a widget: the media channel (socket,
 // queue, send and receive threads), the handler of the device's media messages, the mapped
 // disk with its reader, the idle re-ask and the progress figures. The window forwards its
@@ -103,6 +110,9 @@ public:
     // Called on the media receive thread with the device's answer to the login (true:
     // accepted). Before open_channel.
     void set_on_login_answer(std::function<void(bool)> callback) { m_onLogin = std::move(callback); }
+    // Called on the media receive thread when the device refuses a map (not an unmap).
+    // Before open_channel.
+    void set_on_map_refused(std::function<void()> callback) { m_onMapRefused = std::move(callback); }
     // Lets the keyboard/mouse syncer send through the media send thread (null detaches).
     // The syncer must stay alive until it is detached or this session is shut down.
     void set_syncer(c_net_syncer *syncer);
@@ -110,8 +120,13 @@ public:
     // Maps `source` (a device path or an image file): opens it, starts a reader, queues
     // unmap(0), pauses mapPauseMs, queues map(flags, sectors) and the first pak_ask. The
     // read-only flag goes out when asked for or when the source cannot be written. False,
-    // with nothing changed but the log, when the source is empty or does not open.
+    // with nothing changed but the log, when the source is empty or does not open, when a
+    // disk is mapped already, or when the channel is not connected; last_map_error() then
+    // says why.
     bool map(const QString &source, bool readOnly);
+    map_error last_map_error() const { return m_mapError; }
+    // The mode the mapping was announced in (true also when the source cannot be written).
+    bool mapped_read_only() const { return m_announcedReadOnly; }
     // Ends the mapping: stops the reader, empties the queue, queues unmap(sectors), closes
     // the disk.
     void unmap();
@@ -133,8 +148,10 @@ public:
     // Whole seconds since the last map.
     int seconds_since_map() const;
 
-    // The drive list: removable disks, TESSARACT_IMAGES and the images added here.
-    const drive_list &refresh_drives();
+    // The drive list: removable disks, TESSARACT_IMAGES and the images added here. At the
+    // first call, the TESSARACT_IMAGES entries that are no regular file are logged and
+    // returned in `missing`.
+    const drive_list &refresh_drives(QStringList *missing = nullptr);
     const drive_list &drives() const { return m_drives; }
     void add_image(const QString &path);
 
@@ -177,6 +194,8 @@ private:
     // Creates and starts the channel on m_socket, with the syncer, and queues the login.
     void start_channel(std::uint32_t userID);
     void start_reader(const std::shared_ptr<c_read_write_disk_sector_win> &disk);
+    bool refuse_map(map_error why);
+    void check_map_answer();
 
     settings m_config;
     std::shared_ptr<c_tcp_sock> m_socket;
@@ -193,6 +212,9 @@ private:
 
     drive_list m_drives;
     QStringList m_images;
+    bool m_imagesChecked = false; // TESSARACT_IMAGES checked for missing entries
+    map_error m_mapError = map_error::none;
+    std::function<void()> m_onMapRefused;
     bool m_shutDown = false;
     c_net_syncer *m_syncer = nullptr;   // GUI thread
     bool m_announcedReadOnly = false;   // the mapping's read-only flag, for a map again

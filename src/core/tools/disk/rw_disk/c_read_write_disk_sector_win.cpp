@@ -59,17 +59,52 @@ c_read_write_disk_sector_win::~c_read_write_disk_sector_win()
     closeDisk();
 }
 
+bool c_read_write_disk_sector_win::fail(open_error cause)
+{
+    m_openError = cause;
+    return false;
+}
+
+bool c_read_write_disk_sector_win::fail_errno(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM:
+        return fail(open_error::not_found);
+    case EACCES:
+    case EPERM:
+        return fail(open_error::permission);
+    case EBUSY:
+    case EWOULDBLOCK:
+        return fail(open_error::busy);
+    default:
+        return fail(open_error::failed);
+    }
+}
+
+bool c_read_write_disk_sector_win::fail_udisks(const udisks_error &error)
+{
+    if (error.not_authorized())
+        return fail(open_error::not_authorized);
+    return fail(error.busy() ? open_error::busy : open_error::failed);
+}
+
 bool c_read_write_disk_sector_win::openDisk(const QString &source, bool readOnly)
 {
     closeDisk();
+    m_openError = open_error::none;
     TLOG_INFO << "try open disk!";
     struct stat st {};
     const QByteArray path = QFile::encodeName(source);
-    if (source.isEmpty() || ::stat(path.constData(), &st) != 0 ||
-        !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode))) {
+    const bool found = !source.isEmpty() && ::stat(path.constData(), &st) == 0;
+    const int statError = source.isEmpty() ? ENOENT : errno;
+    if (!found || !(S_ISBLK(st.st_mode) || S_ISREG(st.st_mode))) {
         TLOG_ERROR << source;
         TLOG_ERROR << "open disk failed!";
-        return false;
+        return found ? fail(open_error::not_a_disk) : fail_errno(statError);
     }
     opened_source opened;
     const bool block = S_ISBLK(st.st_mode);
@@ -88,7 +123,7 @@ bool c_read_write_disk_sector_win::openDisk(const QString &source, bool readOnly
         opened.fd.reset();
         if (block)
             rescanPartitions(opened.wholeDisk);
-        return false;
+        return fail(open_error::too_large);
     }
 
     std::unique_lock lock(m_lock);
@@ -112,7 +147,7 @@ bool c_read_write_disk_sector_win::openBlockDevice(const QString &source, unsign
     if (disk.isEmpty()) {
         TLOG_WARN << "no whole disk known for " << source;
         TLOG_ERROR << "IOCTL_STORAGE_GET_DEVICE_NUMBER failed!";
-        return false;
+        return fail(open_error::failed);
     }
     if (!unmountPartitions(disk)) {
         TLOG_ERROR << "FSCTL_LOCK_VOLUME failed!";
@@ -125,7 +160,7 @@ bool c_read_write_disk_sector_win::openBlockDevice(const QString &source, unsign
     if (!out.fd) {
         TLOG_ERROR << (busy ? "FSCTL_LOCK_VOLUME failed!" : "open phyHandle failed!");
         rescanPartitions(disk);
-        return false;
+        return false; // openWholeDisk recorded why
     }
     std::uint64_t length = 0;
     if (::ioctl(out.fd.get(), BLKGETSIZE64, &length) != 0) {
@@ -133,7 +168,7 @@ bool c_read_write_disk_sector_win::openBlockDevice(const QString &source, unsign
         TLOG_ERROR << "IOCTL_DISK_GET_LENGTH_INFO failed!";
         out.fd.reset();
         rescanPartitions(disk);
-        return false;
+        return fail(open_error::failed);
     }
     out.sizeBytes = length;
     out.wholeDisk = disk;
@@ -144,7 +179,7 @@ bool c_read_write_disk_sector_win::unmountPartitions(const QString &wholeDisk)
 {
     block_disk disk;
     if (!read_block_disk({}, wholeDisk, disk))
-        return false;
+        return fail(open_error::not_found);
     const std::vector<mount_entry> mounts = read_mounts(block_paths{}.mountInfo);
     if (::geteuid() == 0) {
         // Stacked mounts come off in reverse order; never detach lazily: a busy file
@@ -153,19 +188,20 @@ bool c_read_write_disk_sector_win::unmountPartitions(const QString &wholeDisk)
         for (qsizetype i = points.size() - 1; i >= 0; --i) {
             TLOG_INFO << "unmounting " << points[i];
             if (::umount2(QFile::encodeName(points[i]).constData(), 0) != 0) {
+                const int error = errno;
                 log_system_error("umount2");
-                return false;
+                return fail_errno(error);
             }
         }
         return true;
     }
     const c_udisks_client udisks(m_interactiveAuth);
     for (const QString &name : mounted_block_names(disk, mounts)) {
-        QString error;
+        udisks_error error;
         TLOG_INFO << "unmounting /dev/" << name;
         if (!udisks.unmount(name, error)) {
-            TLOG_WARN << "udisks2 unmount of " << name << " failed: " << error;
-            return false;
+            TLOG_WARN << "udisks2 unmount of " << name << " failed: " << error.text();
+            return fail_udisks(error);
         }
     }
     return true;
@@ -186,13 +222,19 @@ unique_fd c_read_write_disk_sector_win::openWholeDisk(const QString &wholeDisk, 
     const int error = errno;
     busy = error == EBUSY;
     log_system_error("open");
+    fail_errno(error);
     if (busy || (error != EACCES && error != EPERM) || ::geteuid() == 0)
         return fd;
-    QString reason;
+    udisks_error reason;
     fd.reset(c_udisks_client(m_interactiveAuth)
                  .openDevice(wholeDisk, readOnly, O_EXCL | O_SYNC, reason));
-    if (!fd)
-        TLOG_WARN << "udisks2 open of " << wholeDisk << " failed: " << reason;
+    if (!fd) {
+        TLOG_WARN << "udisks2 open of " << wholeDisk << " failed: " << reason.text();
+        // Without the service (or with a failure of its own) the permission error stands.
+        if (reason.not_authorized() || reason.busy())
+            fail_udisks(reason);
+        busy = reason.busy();
+    }
     return fd;
 }
 
@@ -209,21 +251,23 @@ bool c_read_write_disk_sector_win::openImageFile(const QString &source, bool rea
         out.fd.reset(::open(path.constData(), O_RDONLY | O_CLOEXEC));
     }
     if (!out.fd) {
+        const int error = errno;
         log_system_error("open");
         TLOG_ERROR << "open phyHandle failed!";
-        return false;
+        return fail_errno(error);
     }
     if (::flock(out.fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         log_system_error("flock");
         TLOG_ERROR << "FSCTL_LOCK_VOLUME failed!";
         out.fd.reset();
-        return false;
+        return fail_errno(error);
     }
     if (::fstat(out.fd.get(), &st) != 0) {
         log_system_error("fstat");
         TLOG_ERROR << "IOCTL_DISK_GET_LENGTH_INFO failed!";
         out.fd.reset();
-        return false;
+        return fail(open_error::failed);
     }
     out.sizeBytes = static_cast<std::uint64_t>(st.st_size);
     return true;
@@ -237,9 +281,9 @@ void c_read_write_disk_sector_win::rescanPartitions(const QString &wholeDisk)
             TLOG_INFO << "partition table of " << wholeDisk << " not re-read, errno " << errno;
         return;
     }
-    QString error;
+    udisks_error error;
     if (!c_udisks_client(m_interactiveAuth).rescan(wholeDisk, error))
-        TLOG_INFO << "udisks2 rescan of " << wholeDisk << " failed: " << error;
+        TLOG_INFO << "udisks2 rescan of " << wholeDisk << " failed: " << error.text();
 }
 
 bool c_read_write_disk_sector_win::closeDisk()

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <shared_mutex>
 
+struct udisks_error;
+
 // Raw, sector-addressed access to the disk the remote computer sees as its USB disk. The
 // source is either a whole block device ("/dev/sdb"; a partition path maps its whole disk)
 // or a disk image file. Opening a block device unmounts its mounted partitions first and
@@ -24,6 +26,12 @@
 class c_read_write_disk_sector_win {
 public:
     enum class source_kind { none, block_device, image_file };
+    // Why the last openDisk failed, for the user: the source is gone, is neither a disk nor a
+    // file, may not be opened by this user, is in use (mounted and busy, claimed or locked by
+    // another program), udisks2 / polkit refused access, or is larger than 2^32 sectors.
+    // `failed` covers the rest (the log says what).
+    enum class open_error { none, not_found, not_a_disk, permission, busy, not_authorized,
+                            too_large, failed };
 
     c_read_write_disk_sector_win() = default;
     ~c_read_write_disk_sector_win(); // closeDisk()
@@ -37,8 +45,10 @@ public:
     // failed!", "FSCTL_LOCK_VOLUME failed!" (mounted and busy, claimed or locked by another
     // program), "open phyHandle failed!", "IOCTL_DISK_GET_LENGTH_INFO failed!" or "disk too
     // large to map" (its sector count does not fit the 32 bits the device is told), leaves
-    // the object Closed with nothing held.
+    // the object Closed with nothing held, and the cause in lastOpenError().
     bool openDisk(const QString &source, bool readOnly = false);
+    // none after a successful openDisk (and before the first).
+    open_error lastOpenError() const { return m_openError; }
     // Releases everything; harmless when nothing is open. Always true.
     bool closeDisk();
     bool isOpen() const { return m_opened.load(); }
@@ -82,6 +92,10 @@ private:
         QString wholeDisk; // kernel name of a block device, for the rescan on close
     };
 
+    // Records the cause of a failing openDisk; false, for `return fail(...)`.
+    bool fail(open_error cause);
+    bool fail_errno(int error);
+    bool fail_udisks(const udisks_error &error);
     bool openBlockDevice(const QString &source, unsigned major, unsigned minor, bool readOnly,
                          opened_source &out);
     bool openImageFile(const QString &source, bool readOnly, opened_source &out);
@@ -95,6 +109,7 @@ private:
     source_kind m_kind = source_kind::none;
     QString m_wholeDisk;
     bool m_interactiveAuth = true;
+    open_error m_openError = open_error::none; // GUI thread, like open and close
     std::atomic<bool> m_opened{false};
     std::atomic<bool> m_readOnly{false};
     std::atomic<std::uint32_t> m_curSector{0};

@@ -41,15 +41,26 @@ QVariantMap base_options(bool interactive)
     return options;
 }
 
-bool succeeded(const QDBusMessage &reply, QString &error)
+bool succeeded(const QDBusMessage &reply, udisks_error &error)
 {
     if (reply.type() == QDBusMessage::ReplyMessage)
         return true;
-    error = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
+    error = {reply.errorName(), reply.errorMessage()};
     return false;
 }
 
 } // namespace
+
+bool udisks_error::not_authorized() const
+{
+    // NotAuthorized, NotAuthorizedCanObtain and NotAuthorizedDismissed alike.
+    return name.startsWith(QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized"));
+}
+
+bool udisks_error::busy() const
+{
+    return name == QStringLiteral("org.freedesktop.UDisks2.Error.DeviceBusy");
+}
 
 QString c_udisks_client::objectPath(const QString &blockName)
 {
@@ -66,7 +77,7 @@ QString c_udisks_client::objectPath(const QString &blockName)
     return path;
 }
 
-bool c_udisks_client::unmount(const QString &blockName, QString &error) const
+bool c_udisks_client::unmount(const QString &blockName, udisks_error &error) const
 {
     const QDBusMessage reply =
         call_service(blockName, kFilesystemInterface, QStringLiteral("Unmount"),
@@ -75,7 +86,7 @@ bool c_udisks_client::unmount(const QString &blockName, QString &error) const
 }
 
 int c_udisks_client::openDevice(const QString &blockName, bool readOnly, int flags,
-                                QString &error) const
+                                udisks_error &error) const
 {
     QVariantMap options = base_options(m_interactive);
     options.insert(QStringLiteral("flags"), flags);
@@ -85,19 +96,19 @@ int c_udisks_client::openDevice(const QString &blockName, bool readOnly, int fla
     if (!succeeded(reply, error))
         return -1;
     if (reply.arguments().isEmpty()) {
-        error = QStringLiteral("OpenDevice answered without a descriptor");
+        error = {QStringLiteral("OpenDevice"), QStringLiteral("answered without a descriptor")};
         return -1;
     }
     const auto descriptor = reply.arguments().at(0).value<QDBusUnixFileDescriptor>();
     if (!descriptor.isValid()) {
-        error = QStringLiteral("OpenDevice answered with an invalid descriptor");
+        error = {QStringLiteral("OpenDevice"), QStringLiteral("answered with an invalid descriptor")};
         return -1;
     }
     // The message keeps its own copy, closed with it.
     return ::fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 0);
 }
 
-bool c_udisks_client::rescan(const QString &blockName, QString &error) const
+bool c_udisks_client::rescan(const QString &blockName, udisks_error &error) const
 {
     const QDBusMessage reply = call_service(blockName, kBlockInterface, QStringLiteral("Rescan"),
                                             {base_options(m_interactive)}, m_interactive);
