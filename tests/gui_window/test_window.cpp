@@ -182,7 +182,7 @@ TEST_F(WindowOnSim, StatusLineStatisticsAndScreenshotsOfTheRemoteScreen)
 }
 
 // The view chosen in config.xml is the one shown: actual size, 1:1, panned within the
-// picture once the window is smaller than it. The shortcut returns to fit, and config.xml
+// picture where the window is smaller than it. The shortcut returns to fit, and config.xml
 // keeps that choice.
 TEST_F(WindowOnSim, ActualSizeFromConfigPansWithinThePictureAndItsShortcutSavesFit)
 {
@@ -192,13 +192,17 @@ TEST_F(WindowOnSim, ActualSizeFromConfigPansWithinThePictureAndItsShortcutSavesF
     config.close();
     ASSERT_NO_FATAL_FAILURE(open_window());
     EXPECT_EQ(m_window->shown_geometry(), (display_geometry{kRemoteWidth, kRemoteHeight, 80, 120, 1, 1}));
-    m_window->resize(m_window->width() - 400, 300);
-    ASSERT_TRUE(wait_for([&] { return screen()->height() == 300; }, kWaitMs));
+    // Narrower than the picture (the window's minimum height keeps it taller): panned
+    // sideways, centred up and down.
+    m_window->resize(m_window->width() - 400, m_window->minimumHeight());
+    ASSERT_TRUE(wait_for([&] { return screen()->width() == 400; }, kWaitMs));
+    const int height = screen()->height();
     m_window->pan_view(1000, 1000);
-    EXPECT_EQ(screen()->geometry(), (display_geometry{kRemoteWidth, kRemoteHeight, 400 - kRemoteWidth, 300 - kRemoteHeight, 1, 1}));
+    EXPECT_EQ(screen()->geometry(), (display_geometry{kRemoteWidth, kRemoteHeight, 400 - kRemoteWidth,
+                                                      (height - kRemoteHeight) / 2, 1, 1}));
 
     QTest::keyClick(m_window->windowHandle(), Qt::Key_0, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(screen()->geometry(), *compute_display_geometry(kRemoteWidth, kRemoteHeight, 400, 300));
+    EXPECT_EQ(screen()->geometry(), *compute_display_geometry(kRemoteWidth, kRemoteHeight, 400, height));
     ASSERT_TRUE(config.open(QIODevice::ReadOnly));
     EXPECT_TRUE(config.readAll().contains("<viewMode>fit</viewMode>"));
 }
