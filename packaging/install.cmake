@@ -31,6 +31,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /opt/tessaract)
 # Crash reports name functions from the dynamic symbol table, which stripping keeps.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The media dialog's own texts are Chinese: a font with those glyphs, or they show as boxes.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Desktops look for entries and icons under /usr/share only: the package puts copies there.

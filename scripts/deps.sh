@@ -9,7 +9,7 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev
   libtinyxml2-dev libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   libx11-dev
-  xvfb xdotool x11-apps x11-utils x11-xkb-utils imagemagick openbox e2fsprogs fonts-dejavu-core librsvg2-bin
+  xvfb xdotool x11-apps x11-utils x11-xkb-utils imagemagick openbox e2fsprogs fonts-dejavu-core fonts-wqy-microhei librsvg2-bin
   clang libclang-rt-14-dev gcovr
 )
 

@@ -127,7 +127,7 @@ void c_ui_u_setting_dlg::open_channel(const options &config)
     if (m_session->open_channel(config.ip, config.port, config.userID))
         return;
     show_notice(QMessageBox::Information, QStringLiteral("提示"),
-                QStringLiteral("虚拟媒体服务器连接出错."));
+                QStringLiteral("虚拟媒体服务器连接出错.\nThe device's virtual media service cannot be reached."));
 }
 
 void c_ui_u_setting_dlg::show_notice(QMessageBox::Icon icon, const QString &title,

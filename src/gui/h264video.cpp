@@ -136,7 +136,7 @@ void H264Video::connect_actions()
     // that needs no mouse.
     const QKeySequence fullScreenKeys(QString::fromLatin1(c_input_capture::kFullScreenShortcut));
     ui->actionFullScreen->setShortcut(fullScreenKeys);
-    ui->actionFullScreen->setToolTip(QStringLiteral("FullScreen (%1)")
+    ui->actionFullScreen->setToolTip(QStringLiteral("FullScreen (%1)\nThe remote computer gets the whole keyboard")
                                          .arg(fullScreenKeys.toString(QKeySequence::NativeText)));
     connect(ui->actionAlign, &QAction::triggered, this, &H264Video::on_slot_mouse_align);
     connect(ui->actionGrab, &QAction::triggered, this, &H264Video::on_slot_grabPriv);
@@ -176,6 +176,7 @@ void H264Video::rebuild_syskey_menu()
         // Like the toolbar's own buttons: never takes the keyboard focus from the label.
         button->setFocusPolicy(Qt::NoFocus);
         button->setIcon(QIcon(QStringLiteral(":/image/Resources/win.png")));
+        button->setToolTip(QStringLiteral("System keys\nKey combinations the local desktop would keep to itself"));
         button->setMenu(menu);
         button->setPopupMode(QToolButton::InstantPopup);
         m_sysKeyAction = ui->toolBar->addWidget(button);
