@@ -31,7 +31,7 @@ e2e: build
 # simulator are left out of the latter: their queued Qt events synchronise inside Qt, which is
 # not built for the thread sanitizer.
 TSAN_TESTS ?= Socket|Frame|Syncer|Km|Media|Sim|PicturePath|HandlerLifetime|ManagerFixture
-TSAN_SKIP ?= WindowOnSim|MediaComeback|ChannelFault|FailingDevice|MediaFault|HostileDevice|ProgramOnSim
+TSAN_SKIP ?= WindowOnSim|PasteOnSim|MediaComeback|ChannelFault|FailingDevice|MediaFault|HostileDevice|ProgramOnSim
 test-sanitize: deps
 	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DTESSARACT_SANITIZE=address,undefined $(CMAKE_FLAGS) >/dev/null
