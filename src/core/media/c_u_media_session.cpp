@@ -81,6 +81,8 @@ bool c_u_media_session::open_channel(const std::string &ip, std::uint16_t port,
     const bool connected = m_socket->create_sock(nullptr, 0, kConnectTimeoutMs) == 1;
     if (!connected)
         TLOG_ERROR << "vm connect to " << ip << ':' << port << " failed";
+    // Never connected is as away as dropped: a map would reach nobody (reopen_channel ends it).
+    m_down = !connected;
     start_channel(userID);
     return connected;
 }
@@ -179,8 +181,8 @@ bool c_u_media_session::map(const QString &source, bool readOnly)
         return refuse_map(map_error::already_mapped);
     }
     // Without a connection nothing would carry the map: the remote computer would never see
-    // the disk while it stays claimed here. (A session without a channel serves tests.)
-    if (m_down || (m_channel && !(m_socket && m_socket->has_socket()))) {
+    // the disk while it stays claimed here.
+    if (m_down) {
         TLOG_WARN << "map while the device is away refused: " << source;
         return refuse_map(map_error::not_connected);
     }
