@@ -7,35 +7,15 @@
 #include "km/c_km_session.h"
 #include "protocol/message_types.h"
 #include "settings/config_file.h"
+#include "toolbar_action.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPixmap>
-#include <QToolBar>
 
 namespace {
-
-// The toolbar shows icons only, and the resources hold none for pasting: a clipboard drawn
-// here unless the desktop's theme has one.
-QIcon paste_icon(const QColor &ink)
-{
-    QIcon themed = QIcon::fromTheme(QStringLiteral("edit-paste"));
-    if (!themed.isNull())
-        return themed;
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(ink, 2));
-    painter.drawRoundedRect(QRectF(6, 5, 20, 24), 3, 3);
-    painter.fillRect(QRectF(11, 3, 10, 5), ink);
-    for (int y = 13; y <= 23; y += 5)
-        painter.drawLine(QPointF(10, y), QPointF(22, y));
-    return QIcon(pixmap);
-}
 
 // A plain message over the window that does not stop the event loop (the device's channels
 // keep being served while it is open).
@@ -52,15 +32,15 @@ void show_paste_message(QWidget *window, const QString &text)
 
 void H264Video::add_paste_action()
 {
-    auto *action = new QAction(paste_icon(palette().windowText().color()),
-                               QStringLiteral("Paste as keystrokes"), this);
-    action->setObjectName(QStringLiteral("actionPaste"));
-    action->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_V));
-    // Only while this window is active: the shortcut must not fire from the media dialog.
-    action->setShortcutContext(Qt::WindowShortcut);
-    action->setToolTip(QStringLiteral("Paste as keystrokes (%1)")
-                           .arg(action->shortcut().toString(QKeySequence::NativeText)));
-    ui->toolBar->addAction(action);
+    // The resources hold no icon for pasting: a clipboard, unless the desktop's theme has one.
+    QAction *action = add_toolbar_action(
+        ui->toolBar, this, drawn_icon("edit-paste", palette().windowText().color(), [](QPainter &p) {
+            p.drawRoundedRect(QRectF(6, 5, 20, 24), 3, 3);
+            p.fillRect(QRectF(11, 3, 10, 5), p.pen().color());
+            for (int y = 13; y <= 23; y += 5)
+                p.drawLine(QPointF(10, y), QPointF(22, y));
+        }),
+        QStringLiteral("Paste as keystrokes"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_V), "actionPaste");
     connect(action, &QAction::triggered, this, &H264Video::on_slot_paste);
 }
 

@@ -9,6 +9,7 @@
 #include "km/c_km_session.h"
 #include "logging/log.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
+#include "toolbar_action.h"
 #include "video/c_video_session.h"
 
 #include <QAction>
@@ -17,10 +18,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
-#include <QPixmap>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QToolBar>
 
 namespace {
 
@@ -29,41 +28,6 @@ namespace {
 constexpr int kStatusRefreshMs = 500;
 // Screenshots taken within one second get "-2", "-3", ... after the time.
 constexpr int kMaxSameSecond = 100;
-
-// The toolbar shows icons only; the resources hold none for these two, so they are drawn.
-QIcon drawn_icon(const QColor &ink, bool camera)
-{
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(ink, 2));
-    if (camera) {
-        painter.drawRoundedRect(QRectF(4, 10, 24, 16), 3, 3);
-        painter.fillRect(QRectF(11, 6, 10, 4), ink);
-        painter.drawEllipse(QPointF(16, 18), 5, 5);
-    } else {
-        for (int bar = 0; bar < 3; ++bar) {
-            const qreal height = 8 + bar * 7;
-            painter.fillRect(QRectF(6 + bar * 8, 27 - height, 5, height), ink);
-        }
-        painter.drawLine(QPointF(4, 28), QPointF(28, 28));
-    }
-    return QIcon(pixmap);
-}
-
-QAction *add_toolbar_action(QToolBar *toolBar, QObject *owner, const QIcon &icon,
-                            const QString &text, QKeyCombination keys)
-{
-    auto *action = new QAction(icon, text, owner);
-    action->setShortcut(QKeySequence(keys));
-    // Only while the main window is active, like the other shortcuts of the toolbar.
-    action->setShortcutContext(Qt::WindowShortcut);
-    action->setToolTip(QStringLiteral("%1 (%2)").arg(
-        text, action->shortcut().toString(QKeySequence::NativeText)));
-    toolBar->addAction(action);
-    return action;
-}
 
 // The user's pictures folder, made if missing; the home folder when there is none.
 QString screenshot_folder()
@@ -108,14 +72,25 @@ QString save_new_png(const QImage &picture, const QString &folder, const QDateTi
 void H264Video::add_status_actions()
 {
     const QColor ink = palette().windowText().color();
-    QAction *statistics = add_toolbar_action(ui->toolBar, this, drawn_icon(ink, false),
-                                             QStringLiteral("Statistics"), Qt::CTRL | Qt::ALT | Qt::Key_I);
-    statistics->setObjectName(QStringLiteral("actionStatistics"));
+    // The resources hold no icons for these two: bars and a camera.
+    QAction *statistics = add_toolbar_action(
+        ui->toolBar, this, drawn_icon(nullptr, ink, [](QPainter &p) {
+            for (int bar = 0; bar < 3; ++bar) {
+                const qreal height = 8 + bar * 7;
+                p.fillRect(QRectF(6 + bar * 8, 27 - height, 5, height), p.pen().color());
+            }
+            p.drawLine(QPointF(4, 28), QPointF(28, 28));
+        }),
+        QStringLiteral("Statistics"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_I), "actionStatistics");
     statistics->setCheckable(true);
     connect(statistics, &QAction::toggled, this, &H264Video::on_slot_statistics);
-    QAction *screenshot = add_toolbar_action(ui->toolBar, this, drawn_icon(ink, true),
-                                             QStringLiteral("Screenshot"), Qt::CTRL | Qt::ALT | Qt::Key_P);
-    screenshot->setObjectName(QStringLiteral("actionScreenshot"));
+    QAction *screenshot = add_toolbar_action(
+        ui->toolBar, this, drawn_icon(nullptr, ink, [](QPainter &p) {
+            p.drawRoundedRect(QRectF(4, 10, 24, 16), 3, 3);
+            p.fillRect(QRectF(11, 6, 10, 4), p.pen().color());
+            p.drawEllipse(QPointF(16, 18), 5, 5);
+        }),
+        QStringLiteral("Screenshot"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P), "actionScreenshot");
     connect(screenshot, &QAction::triggered, this, &H264Video::on_slot_screenshot);
 
     m_statsOverlay = new c_stats_overlay([this] { return m_video->statistics(); }, ui->label);

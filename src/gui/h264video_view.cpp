@@ -7,16 +7,15 @@
 #include "km/c_km_session.h"
 #include "logging/log.h"
 #include "settings/config_file.h"
+#include "toolbar_action.h"
 
 #include <QAction>
 #include <QCursor>
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
 #include <QSignalBlocker>
 #include <QTimer>
-#include <QToolBar>
 
 #include <functional>
 
@@ -52,37 +51,6 @@ private:
     std::function<void(bool)> m_onPointer;
 };
 
-// The toolbar shows icons only and the resources hold none for these: drawn here unless the
-// desktop's theme has one by `themeName` (none asked for when null).
-QIcon drawn_icon(const char *themeName, const QColor &ink, const std::function<void(QPainter &)> &draw)
-{
-    if (themeName != nullptr) {
-        QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
-        if (!themed.isNull())
-            return themed;
-    }
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(ink, 2));
-    draw(painter);
-    return QIcon(pixmap);
-}
-
-QAction *checkable_action(QWidget *owner, const QIcon &icon, const QString &text,
-                          const QKeySequence &keys, bool checked)
-{
-    auto *action = new QAction(icon, text, owner);
-    action->setCheckable(true);
-    action->setChecked(checked);
-    action->setShortcut(keys);
-    // Only while this window is active: the shortcut must not fire from a dialog.
-    action->setShortcutContext(Qt::WindowShortcut);
-    action->setToolTip(QStringLiteral("%1 (%2)").arg(text, keys.toString(QKeySequence::NativeText)));
-    return action;
-}
-
 } // namespace
 
 void H264Video::add_view_actions()
@@ -94,25 +62,24 @@ void H264Video::add_view_actions()
     ui->label->set_smooth_scaling(smooth);
 
     const QColor ink = palette().windowText().color();
-    m_actualSizeAction = checkable_action(
-        this, drawn_icon("zoom-original", ink, [](QPainter &p) {
+    // At the end of the toolbar: the buttons before keep their places.
+    m_actualSizeAction = add_toolbar_action(
+        ui->toolBar, this, drawn_icon("zoom-original", ink, [](QPainter &p) {
             p.drawRect(QRectF(4, 4, 24, 24));
             p.drawText(QRectF(4, 4, 24, 24), Qt::AlignCenter, QStringLiteral("1:1"));
         }),
-        QStringLiteral("Actual size"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_0),
-        m_viewMode == view_mode::actual);
-    m_actualSizeAction->setObjectName(QStringLiteral("actionActualSize"));
-    m_smoothAction = checkable_action(
-        this, drawn_icon(nullptr, ink, [](QPainter &p) {
+        QStringLiteral("Actual size"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_0), "actionActualSize");
+    m_actualSizeAction->setCheckable(true);
+    m_actualSizeAction->setChecked(m_viewMode == view_mode::actual);
+    m_smoothAction = add_toolbar_action(
+        ui->toolBar, this, drawn_icon(nullptr, ink, [](QPainter &p) {
             QPainterPath curve(QPointF(4, 26));
             curve.cubicTo(QPointF(14, 26), QPointF(18, 6), QPointF(28, 6));
             p.drawPath(curve);
         }),
-        QStringLiteral("Smooth scaling"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), smooth);
-    m_smoothAction->setObjectName(QStringLiteral("actionSmoothScaling"));
-    // At the end of the toolbar: the buttons before keep their places.
-    ui->toolBar->addAction(m_actualSizeAction);
-    ui->toolBar->addAction(m_smoothAction);
+        QStringLiteral("Smooth scaling"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S), "actionSmoothScaling");
+    m_smoothAction->setCheckable(true);
+    m_smoothAction->setChecked(smooth);
     connect(m_actualSizeAction, &QAction::toggled, this, [this](bool on) {
         set_view_mode(on ? view_mode::actual : view_mode::fit);
     });
