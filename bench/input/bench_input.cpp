@@ -11,6 +11,7 @@
 //
 // Latencies are reported as p50/p99 in microseconds over every event of the run.
 
+#include "bench_summary.h"
 #include "c_input_capture.h"
 #include "km/c_km_session.h"
 #include "km/mouse_rate.h"
@@ -31,6 +32,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -261,12 +264,67 @@ BENCHMARK(BM_KeyEventToDevice)->Arg(12)->UseManualTime()->Iterations(1000)->Unit
 BENCHMARK(BM_BareSendOfTheSameFrame)->UseManualTime()->Iterations(3000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MouseSamplePeriod)->Arg(1)->Arg(10)->Arg(50)->Arg(100)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
+namespace {
+
+// Console output, then the targets: key p99 within 2 ms of the bare send's, and the mouse
+// sample period within 5 % of 1000 / rate at every rate.
+class target_reporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs)
+            if (!run.error_occurred)
+                m_runs.push_back(run);
+    }
+
+    void report_targets() const
+    {
+        std::printf("\nTargets:\n");
+        const Run *typed = find("BM_KeyEventToDevice/0/"), *bare = find("BM_BareSendOfTheSameFrame");
+        if (typed != nullptr && bare != nullptr) {
+            const double above = (counter(*typed, "p99_us") - counter(*bare, "p99_us")) / 1e3;
+            report_target("input", "key event -> device: p99 above a bare send",
+                          bench_format("%+.2f ms", above), "< +2 ms", above < 2.0);
+        } else {
+            report_target("input", "key event -> device: p99 above a bare send", "no run", "< +2 ms", false);
+        }
+        for (const Run &run : m_runs) {
+            if (run.run_name.function_name != "BM_MouseSamplePeriod")
+                continue;
+            const double off = counter(run, "off_pct");
+            report_target("input", "mouse sample period at rate " + run.run_name.args + " vs 1000 / rate",
+                          bench_format("%+.1f %%", off), "within 5 %", std::abs(off) <= 5.0);
+        }
+    }
+
+private:
+    const Run *find(const std::string &prefix) const
+    {
+        for (const Run &run : m_runs)
+            if (run.benchmark_name().rfind(prefix, 0) == 0)
+                return &run;
+        return nullptr;
+    }
+    static double counter(const Run &run, const char *name)
+    {
+        const auto it = run.counters.find(name);
+        return it == run.counters.end() ? 0 : double(it->second.value);
+    }
+
+    std::vector<Run> m_runs;
+};
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    target_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.report_targets();
     benchmark::Shutdown();
     return 0;
 }

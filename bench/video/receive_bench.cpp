@@ -4,9 +4,12 @@
 #include "loopback_sender.h"
 #include "video/ffmpeg_ptr.h"
 #include "session_display.h"
+#include "video/display_geometry.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QImage>
+#include <QPainter>
 #include <QTimer>
 
 #include <algorithm>
@@ -127,7 +130,7 @@ path_figures run_viewer(const std::vector<std::vector<std::uint8_t>> &wire, int 
     return f;
 }
 
-path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps)
+path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps, QSize display)
 {
     path_figures f;
     const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_H264);
@@ -146,6 +149,18 @@ path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps
     sws_context_ptr converter;
     std::uint8_t *const target[4] = {out.data(), nullptr, nullptr, nullptr};
     const int targetStride[4] = {width * 4, 0, 0, 0};
+    // The decoded picture as the label gets it, and the window's backing store.
+    const QImage decoded(out.data(), width, height, width * 4, QImage::Format_RGB32);
+    QImage backingStore;
+    QRect shown;
+    if (display.isValid()) {
+        const auto geometry = compute_display_geometry(width, height, display.width(), display.height());
+        if (!geometry)
+            return f;
+        shown = QRect(geometry->offsetX, geometry->offsetY, geometry->shownWidth, geometry->shownHeight);
+        backingStore = QImage(display, QImage::Format_ARGB32_Premultiplied);
+        backingStore.fill(Qt::black);
+    }
 
     std::vector<double> latency;
     double cpuBefore = thread_cpu_seconds();
@@ -173,6 +188,10 @@ path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps
                                            nullptr, nullptr));
         sws_scale(converter.get(), frame->data, frame->linesize, 0, height, target, targetStride);
         av_frame_unref(frame.get());
+        if (!backingStore.isNull()) {
+            QPainter painter(&backingStore);
+            painter.drawImage(shown, decoded);
+        }
         latency.push_back(
             std::chrono::duration<double, std::milli>(clock_type::now() - t0).count());
     }

@@ -46,4 +46,7 @@ path_figures run_viewer(const std::vector<std::vector<std::uint8_t>> &wire, int 
 // a reused buffer, `count` pictures on the calling thread, at `fps` (sleeping between
 // pictures as the viewer waits for the next one) or back to back (0); the first `warmUp`
 // are left out. Latency = the time from having a picture's bytes to having its BGRA pixels.
-path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps);
+// With a `display` size, each picture is then also scaled once, fast (nearest pixel, as the
+// window's label paints it), into a backing-store image of that size: the floor of showing.
+path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps,
+                       QSize display = {});
