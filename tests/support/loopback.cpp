@@ -64,7 +64,7 @@ bool read_fd(int fd, std::uint8_t *out, std::size_t n, int timeoutMs)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         const ssize_t r =
-            left.count() > 0 && fd_readable(fd, int(left.count())) ? ::recv(fd, out + got, n - got, 0) : 0;
+            left.count() > 0 && fd_readable(fd, int(left.count())) ? ::read(fd, out + got, n - got) : 0;
         if (r <= 0)
             return false;
         got += static_cast<std::size_t>(r);

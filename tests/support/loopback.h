@@ -50,7 +50,8 @@ std::uint16_t free_port();
 // Number of open descriptors of this process.
 int open_fd_count();
 
-// Reads exactly n bytes from fd within timeoutMs; false on timeout, error or close.
+// Reads exactly n bytes from fd (a socket, a pipe, a terminal) within timeoutMs; false on
+// timeout, error or close.
 bool read_fd(int fd, std::uint8_t *out, std::size_t n, int timeoutMs = 3000);
 // Writes all bytes (blocking).
 bool write_fd(int fd, const bytes &data);
