@@ -303,11 +303,11 @@ struct row {
 
 constexpr std::uint16_t kRun = 128; // sectors per instruction
 
-// Bound exchanges for about a quarter of a second.
+// Bound exchanges for about half a second (at most 40000 over bare loopback).
 int bound_exchanges(std::chrono::microseconds delay, int divisor)
 {
-    const long long n = 250000 / (delay.count() + 5);
-    return static_cast<int>(std::clamp<long long>(n, 200, 20000)) / divisor;
+    const long long n = 500000 / (delay.count() + 5);
+    return static_cast<int>(std::clamp<long long>(n, 400, 40000)) / divisor;
 }
 
 // Sectors for about 2 s at the bound's rate, a whole number of instructions.

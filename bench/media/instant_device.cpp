@@ -28,10 +28,11 @@ instant_device::~instant_device()
 
 bool instant_device::wait_done(int timeoutMs) const
 {
-    const auto deadline = steady::now() + std::chrono::milliseconds(timeoutMs);
-    while (!m_done && steady::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return m_done;
+    // A sleeping waiter, not a polling one: its wake-ups would compete with the viewer's
+    // threads for the cores being measured.
+    std::unique_lock lock(m_doneLock);
+    return m_doneSignal.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [this] { return m_done.load(); });
 }
 
 double instant_device::work_seconds() const
@@ -104,8 +105,7 @@ std::vector<std::uint8_t> instant_device::instruction(steady::time_point arrival
         write_be32(reply.data() + 2, m_start);
         write_be16(reply.data() + 6, m_work.count);
     } else if (m_sectors > 0 && !m_done) {
-        m_last = arrival;
-        m_done = true;
+        finish(arrival);
     }
     return reply;
 }
@@ -124,6 +124,16 @@ std::vector<std::uint8_t> instant_device::sector_data(const std::uint8_t *body, 
         write_be32(reply.data() + at, m_start + index);
     ++m_served;
     return reply;
+}
+
+void instant_device::finish(steady::time_point arrival)
+{
+    m_last = arrival;
+    {
+        std::lock_guard lock(m_doneLock);
+        m_done = true;
+    }
+    m_doneSignal.notify_all();
 }
 
 void instant_device::note_read_data(const std::uint8_t *body, std::size_t length,

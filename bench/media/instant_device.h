@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -56,6 +57,7 @@ private:
     std::vector<std::uint8_t> instruction(steady::time_point arrival);
     std::vector<std::uint8_t> sector_data(const std::uint8_t *body, std::size_t length);
     void note_read_data(const std::uint8_t *body, std::size_t length, steady::time_point arrival);
+    void finish(steady::time_point arrival);
 
     const instant_work m_work;
     std::uint16_t m_port = 0; // set by m_listener's initialiser
@@ -66,6 +68,8 @@ private:
     unsigned m_seed;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_done{false};
+    mutable std::mutex m_doneLock; // with m_doneSignal: wait_done sleeps instead of polling
+    mutable std::condition_variable m_doneSignal;
     std::atomic<std::uint32_t> m_served{0};
     steady::time_point m_first; // device thread until m_done, then read-only
     steady::time_point m_last;
