@@ -259,8 +259,8 @@ void throughput(const QString &image, int divisor)
     for (const workload &w : workloads) {
         workload scaled = w;
         scaled.sectors = std::max<std::uint32_t>(w.sectors / divisor / w.run, 1) * w.run;
-        const double bound = stop_and_wait_bound(std::chrono::microseconds(0), w.write ? instant_work::kind::writes : instant_work::kind::reads,
-                                                 20000 / divisor);
+        const auto kind = w.write ? instant_work::kind::writes : instant_work::kind::reads;
+        const double bound = stop_and_wait_bound(std::chrono::microseconds(0), kind, 20000 / divisor);
         const double secs = rig.run(script_of(scaled), scaled.sectors, w.write);
         if (secs <= 0 || bound <= 0) {
             std::printf("%-14s failed\n", w.name);
@@ -286,7 +286,8 @@ run_result instant_run(const QString &image, const instant_work &work)
     settings.mapPauseMs = 0;
     settings.interactiveAuth = false;
     c_u_media_session session(settings); // destroyed before the device
-    const std::uint32_t sectors = std::uint32_t{work.count} * static_cast<std::uint32_t>(work.instructions);
+    const std::uint32_t sectors =
+        std::uint32_t{work.count} * static_cast<std::uint32_t>(work.instructions);
     if (!session.open_channel("127.0.0.1", device.port(), 7) || !session.map(image, false) ||
         !device.wait_done(kWaitMs) || device.work_seconds() <= 0)
         return {};
@@ -385,6 +386,8 @@ void round_trips(const QString &image, int divisor)
     const run_result reads = instant_run(image, small);
     if (reads.ok)
         print_first_sector(reads.latencies_us, small.count);
+    else
+        std::printf("instruction -> first pak_readData (8-sector reads): failed\n");
     for (const row &r : rows)
         report(r);
 }

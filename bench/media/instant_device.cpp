@@ -128,6 +128,8 @@ std::vector<std::uint8_t> instant_device::sector_data(const std::uint8_t *body, 
 
 void instant_device::finish(steady::time_point arrival)
 {
+    if (m_left == m_work.instructions)
+        m_first = arrival; // nothing was asked: no time, and the run counts as failed
     m_last = arrival;
     {
         std::lock_guard lock(m_doneLock);

@@ -130,7 +130,8 @@ void wait_to_answer(std::chrono::steady_clock::time_point arrival, std::chrono::
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                         (arrival + delay).time_since_epoch())
                         .count();
-    const timespec deadline{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    const timespec deadline{static_cast<time_t>(ns / 1000000000),
+                            static_cast<long>(ns % 1000000000)};
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }
