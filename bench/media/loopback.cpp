@@ -5,7 +5,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <ctime>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 
 namespace bench_loopback {
@@ -112,6 +114,26 @@ std::vector<std::uint8_t> frame_of(const std::vector<std::uint8_t> &body)
     build_frame({{static_cast<std::uint32_t>(body.size()), body.data()}}, frame.data(), length);
     frame.resize(length);
     return frame;
+}
+
+void tighten_timer_slack()
+{
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+}
+
+void wait_to_answer(std::chrono::steady_clock::time_point arrival, std::chrono::microseconds delay)
+{
+    if (delay.count() <= 0)
+        return;
+    // An absolute deadline: the time spent reading and handling the frame is part of the
+    // delay, not added to it. steady_clock is CLOCK_MONOTONIC on Linux.
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        (arrival + delay).time_since_epoch())
+                        .count();
+    const timespec deadline{static_cast<time_t>(ns / 1000000000),
+                            static_cast<long>(ns % 1000000000)};
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
 }
 
 } // namespace bench_loopback
