@@ -106,7 +106,7 @@ struct media_channel {
         session = std::make_unique<c_u_media_session>(settings);
         FUZZ_CHECK(session->map(path, false));
         handler = std::make_shared<checking_handler>(*session, fd);
-        receiver = std::make_unique<media_receiver>(nullptr, handler.get(), &session->queue());
+        receiver = std::make_unique<media_receiver>(nullptr, handler.get(), nullptr);
     }
 
     // Each input starts from the same image, a fresh mapping (no instruction in progress)

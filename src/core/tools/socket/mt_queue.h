@@ -1,7 +1,5 @@
 #pragma once
 
-#include "tools/socket/Win32Event.h"
-
 #include <QMutex>
 #include <QString>
 
@@ -30,9 +28,8 @@ struct CQUEUE_MESSAGE {
     std::uint32_t extra = 0;
 };
 
-// A locked FIFO of outgoing messages, plus the answer flag and event of the stop-and-wait
-// media transport. Copies of a queue share everything (messages, mutex, answer state and
-// the append callback), so a send thread may keep a copy that stays valid however long it
+// A locked FIFO of outgoing messages. Copies of a queue share everything (messages, mutex
+// and the append callback), so a send thread may keep a copy that stays valid however long it
 // runs. No bound, no blocking on empty. Every operation is safe from any thread and holds
 // the mutex for its own duration only.
 template <typename T>
@@ -107,20 +104,6 @@ public:
         }
     }
 
-    void post_answer(bool ok)
-    {
-        m_state->answerFlag = ok;
-        m_state->answerEvent.set();
-    }
-
-    // True only when an answer came within timeoutMs with the flag set; the flag is cleared.
-    bool wait_answer(int timeoutMs)
-    {
-        if (!m_state->answerEvent.wait(timeoutMs))
-            return false;
-        return m_state->answerFlag.exchange(false);
-    }
-
     // Called after every append, outside the lock, on the appending thread: lets a send
     // thread wake at once instead of polling. Replaces any earlier callback; an empty
     // function removes it.
@@ -136,8 +119,6 @@ private:
         mutable QMutex mutex;
         std::deque<T> items;
         std::shared_ptr<const std::function<void()>> onAppend;
-        std::atomic<bool> answerFlag{false};
-        Win32Event answerEvent;
     };
     std::shared_ptr<State> m_state;
 };

@@ -3,10 +3,8 @@
 #include "protocol/c_abs_net_handler.h"
 
 c_socket_recv_u::c_socket_recv_u(std::shared_ptr<c_tcp_sock> sock,
-                                 c_abs_net_handler *handler,
-                                 mt_queue<CQUEUE_MESSAGE> *queue)
-    : c_abs_socket_recv(std::move(sock), handler),
-      m_queue(queue ? *queue : mt_queue<CQUEUE_MESSAGE>())
+                                 c_abs_net_handler *handler, answer_sink onAnswer)
+    : c_abs_socket_recv(std::move(sock), handler), m_onAnswer(std::move(onAnswer))
 {
     setObjectName(QStringLiteral("u_recv"));
 }
@@ -22,6 +20,6 @@ void c_socket_recv_u::handle_frame(const frame_header &header, std::uint8_t *bod
             result = handler.HandleMsg(this, body, header.rawPlainLength, length);
         }))
         return;
-    if (!m_queue.isEmpty())
-        m_queue.post_answer(result != c_abs_net_handler::kResend);
+    if (m_onAnswer)
+        m_onAnswer(result != c_abs_net_handler::kResend);
 }

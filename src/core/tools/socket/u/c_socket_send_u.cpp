@@ -41,27 +41,44 @@ QString c_socket_send_u::frame_label(const CQUEUE_MESSAGE &msg)
     return QStringLiteral("pak_Type=%1").arg(type);
 }
 
-void c_socket_send_u::wake()
+void c_socket_send_u::on_answer(bool accepted)
 {
-    c_abs_socket_send::wake();
-    // A refusal-like wake: run() sees the stop before it would resend.
-    m_queue.post_answer(false);
+    std::lock_guard turn(m_turnLock);
+    if (!m_inFlight.buffer || stop_requested())
+        return;
+    if (accepted)
+        drop_if_head(m_inFlight);
+    else
+        TLOG_ERROR << "wait ack failed," << frame_label(m_inFlight);
+    send_head_locked();
 }
 
 // Runs on the send thread.
 void c_socket_send_u::run()
 {
+    constexpr auto kAnswerWait = std::chrono::milliseconds(kAnswerWaitMs);
     while (running()) {
-        // One keyboard/mouse frame before each media frame: input waits for one media frame
-        // at most, and a user who never stops typing or moving the mouse cannot starve the
-        // virtual disk (its frames would otherwise never get a turn).
+        // Keyboard/mouse frames go as they come, one per turn of this loop, whatever the disk
+        // is doing: typing never waits for a sector, nor can it starve the disk, whose frames
+        // the receive thread sends.
         const bool sentInput = offer_syncer();
-        CQUEUE_MESSAGE msg;
-        if (!next_message(msg, sentInput ? 0 : kIdleWaitMs))
-            continue;
-        if (stop_requested())
-            break;
-        send_head(msg);
+        steady::time_point wakeAt;
+        {
+            std::lock_guard turn(m_turnLock);
+            if (stop_requested())
+                break; // the queue, with any frame in flight, is its owner's to release
+            if (m_inFlight.buffer && steady::now() >= m_sentAt + kAnswerWait) {
+                // Nothing answered (or the frame never left: nothing could answer it).
+                if (!m_sendFailed)
+                    TLOG_ERROR << "wait ack failed," << frame_label(m_inFlight);
+                send_head_locked();
+            } else if (!m_inFlight.buffer) {
+                send_head_locked();
+            }
+            wakeAt = m_inFlight.buffer ? m_sentAt + kAnswerWait
+                                       : steady::now() + std::chrono::milliseconds(sentInput ? 0 : kIdleWaitMs);
+        }
+        rest_until(wakeAt);
     }
 }
 
@@ -77,40 +94,27 @@ bool c_socket_send_u::offer_syncer()
     return m_syncer != nullptr && m_syncer->send_next();
 }
 
-void c_socket_send_u::send_head(const CQUEUE_MESSAGE &msg)
+void c_socket_send_u::send_head_locked()
 {
-    // An answer still signalled here is stale (a late reply to an earlier try, or a stop):
-    // it must not count for this send.
-    m_queue.wait_answer(0);
-    if (m_pTcpSocket->tcp_send(msg.buffer.get(), static_cast<int>(msg.length)) != 1) {
-        // Nothing can answer a frame that never left (the media device may be unreachable
-        // from the start): rest until the resend, still carrying keyboard/mouse frames.
-        rest_serving_syncer(kAnswerWaitMs);
+    m_inFlight = {};
+    m_awaiting = false;
+    CQUEUE_MESSAGE head;
+    if (!m_queue.copyFirst(head))
         return;
-    }
-    const bool accepted = m_queue.wait_answer(kAnswerWaitMs);
-    if (stop_requested())
-        return; // the queue, with this frame, is its owner's to release
-    if (!accepted) {
-        TLOG_ERROR << "wait ack failed," << frame_label(msg);
-        return;
-    }
-    drop_if_head(msg);
+    m_inFlight = head;
+    m_awaiting = true;
+    m_sentAt = steady::now();
+    m_sendFailed = m_pTcpSocket->tcp_send(head.buffer.get(), static_cast<int>(head.length)) != 1;
 }
 
-void c_socket_send_u::rest_serving_syncer(int ms)
+void c_socket_send_u::rest_until(steady::time_point until)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (running()) {
-        if (offer_syncer())
-            continue;
-        // Checked under the wait object's mutex: an append or a stop from here on wakes us.
-        std::unique_lock lock(m_wait->mutex);
-        if (!running() || has_other_work())
-            continue;
-        if (m_wait->cond.wait_until(lock, deadline) == std::cv_status::timeout)
-            return;
-    }
+    // Checked under the wait object's mutex: an append, a keyboard/mouse frame or a stop from
+    // here on wakes the sleep.
+    std::unique_lock lock(m_wait->mutex);
+    if (!running() || has_other_work() || (!m_awaiting && !m_queue.isEmpty()))
+        return;
+    m_wait->cond.wait_until(lock, until);
 }
 
 void c_socket_send_u::drop_if_head(const CQUEUE_MESSAGE &sent)
