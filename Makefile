@@ -54,7 +54,7 @@ coverage: deps
 	@status=0; ctest --test-dir $(BUILD)-coverage -j $(JOBS) --timeout 600 \
 	  >$(BUILD)-coverage/ctest.txt || status=$$?; \
 	  grep -E 'tests passed|\(Failed|\(Timeout' $(BUILD)-coverage/ctest.txt; \
-	  gcovr --root . --filter 'src/' --exclude-unreachable-branches --print-summary \
+	  gcovr --root . --filter 'src/' --exclude-unreachable-branches --gcov-ignore-parse-errors --print-summary \
 	    --txt $(BUILD)-coverage/coverage.txt $(BUILD)-coverage | tail -n 3; \
 	  exit $$status
 
