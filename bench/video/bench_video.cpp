@@ -35,6 +35,7 @@ namespace {
 
 constexpr int kPicturesEncoded = 120;
 constexpr int kReplays = 2;               // each stream is sent twice round
+constexpr int kPacedRounds = 3;
 const QSize kDisplayArea(1240, 760);      // a 1280 x 800 window less the toolbar
 // The usual rate factor: a 2160p key frame of this desktop runs to about 650 KB.
 constexpr int kCrf2160 = 23;
@@ -46,9 +47,27 @@ struct stream_row {
     path_figures floorUnpaced;
     path_figures displayFloorPaced;
     path_figures displayFloorUnpaced;
+    path_figures slowestPaced; // the paced viewer round furthest from real time
     path_figures paced;
     path_figures unpaced;
 };
+
+// The round with the least CPU per picture.
+void keep_best(path_figures &best, const path_figures &round, int index)
+{
+    if (index == 0 || (round.complete && (!best.complete || round.cpuMsPerPicture < best.cpuMsPerPicture)))
+        best = round;
+}
+
+// Of two viewer rounds, the one further from real time.
+const path_figures &slower(const path_figures &a, const path_figures &b)
+{
+    if (a.complete != b.complete)
+        return a.complete ? b : a;
+    if (a.maxWaiting != b.maxWaiting)
+        return a.maxWaiting > b.maxWaiting ? a : b;
+    return a.picturesPerSecond <= b.picturesPerSecond ? a : b;
+}
 
 void print_header()
 {
@@ -82,12 +101,13 @@ void report_targets(const stream_row &row)
     const std::string name = s.config.name + " paced: ";
     const bool is1080 = s.config.height <= 1080;
     const double cpuLimit = is1080 ? 1.3 : 1.2;
-    const path_figures &p = row.paced;
-    const bool realTime = p.complete && p.picturesPerSecond >= 0.97 * s.config.fps
-                       && p.maxWaiting <= 1;
+    const path_figures &slowest = row.slowestPaced;
+    const bool realTime = slowest.complete && slowest.picturesPerSecond >= 0.97 * s.config.fps
+                       && slowest.maxWaiting <= 1;
     report_target("video", name + "real time, at most one waiting",
-                  bench_format("%.1f/s %dw", p.picturesPerSecond, p.maxWaiting),
+                  bench_format("%.1f/s %dw", slowest.picturesPerSecond, slowest.maxWaiting),
                   bench_format(">= %.0f/s 1w", 0.97 * s.config.fps), realTime);
+    const path_figures &p = row.paced;
     const double cpuRatio = p.cpuMsPerPicture / row.floorPaced.cpuMsPerPicture;
     report_target("video", name + "CPU / floor", bench_format("%.2fx", cpuRatio),
                   bench_format("<= %.1fx", cpuLimit), cpuRatio <= cpuLimit);
@@ -153,11 +173,19 @@ int main(int argc, char **argv)
         const auto wire = frame_pictures(s, kKey);
         const int fps = s.config.fps;
         stream_row row{.stream = &s};
-        row.floorPaced = run_floor(s, kPicturesEncoded, count, fps);
-        row.displayFloorPaced = run_floor(s, kPicturesEncoded, count, fps, kDisplayArea);
-        row.paced = run_viewer(wire, kPicturesEncoded, count, fps, kDisplayArea, kKey);
-        row.floorUnpaced = run_floor(s, kPicturesEncoded, count, 0);
-        row.displayFloorUnpaced = run_floor(s, kPicturesEncoded, count, 0, kDisplayArea);
+        // Paced, the targets' case: the best of kPacedRounds alternating rounds of each
+        // (the machine's noise only ever adds time), real time judged by the worst round.
+        for (int round = 0; round < kPacedRounds; ++round) {
+            const floor_figures floors = run_floors(s, kPicturesEncoded, count, fps, kDisplayArea);
+            const path_figures viewer = run_viewer(wire, kPicturesEncoded, count, fps, kDisplayArea, kKey);
+            keep_best(row.floorPaced, floors.floor, round);
+            keep_best(row.displayFloorPaced, floors.display, round);
+            keep_best(row.paced, viewer, round);
+            row.slowestPaced = round == 0 ? viewer : slower(row.slowestPaced, viewer);
+        }
+        const floor_figures floors = run_floors(s, kPicturesEncoded, count, 0, kDisplayArea);
+        row.floorUnpaced = floors.floor;
+        row.displayFloorUnpaced = floors.display;
         row.unpaced = run_viewer(wire, kPicturesEncoded, count, 0, kDisplayArea, kKey);
         rows.push_back(row);
     }
@@ -175,9 +203,10 @@ int main(int argc, char **argv)
         "gui). p50, p99: last fragment received -> painted. drop: decoded, never painted. wait: "
         "most pictures emitted and not yet taken by the display at once. Floor: paced like the "
         "viewer's row, or back to back. Display floor: the floor plus one fast scale of each "
-        "picture to the display area (its p50 includes the scale).\n"
+        "picture to the display area (same pass; its p50 includes the scale). Paced rows: the "
+        "best of %d rounds of each, alternating; real time: the worst viewer round.\n"
         "Targets (paced):\n",
-        kPicturesEncoded);
+        kPicturesEncoded, kPacedRounds);
     for (const stream_row &row : rows)
         report_targets(row);
     std::printf("\n");

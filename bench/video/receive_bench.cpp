@@ -130,9 +130,9 @@ path_figures run_viewer(const std::vector<std::vector<std::uint8_t>> &wire, int 
     return f;
 }
 
-path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps, QSize display)
+floor_figures run_floors(const test_stream &stream, int warmUp, int count, int fps, QSize display)
 {
-    path_figures f;
+    floor_figures f;
     const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     av_codec_context_ptr context(avcodec_alloc_context3(codec));
     av_frame_ptr frame(av_frame_alloc());
@@ -145,31 +145,29 @@ path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps
     if (avcodec_open2(context.get(), codec, nullptr) < 0)
         return f;
     const int width = stream.config.width, height = stream.config.height;
+    const auto geometry = compute_display_geometry(width, height, display.width(), display.height());
+    if (!geometry)
+        return f;
     std::vector<std::uint8_t> out(std::size_t(width) * height * 4, 0); // touched up front
     sws_context_ptr converter;
     std::uint8_t *const target[4] = {out.data(), nullptr, nullptr, nullptr};
     const int targetStride[4] = {width * 4, 0, 0, 0};
     // The decoded picture as the label gets it, and the window's backing store.
     const QImage decoded(out.data(), width, height, width * 4, QImage::Format_RGB32);
-    QImage backingStore;
-    QRect shown;
-    if (display.isValid()) {
-        const auto geometry = compute_display_geometry(width, height, display.width(), display.height());
-        if (!geometry)
-            return f;
-        shown = QRect(geometry->offsetX, geometry->offsetY, geometry->shownWidth, geometry->shownHeight);
-        backingStore = QImage(display, QImage::Format_ARGB32_Premultiplied);
-        backingStore.fill(Qt::black);
-    }
+    const QRect shown(geometry->offsetX, geometry->offsetY, geometry->shownWidth, geometry->shownHeight);
+    QImage backingStore(display, QImage::Format_ARGB32_Premultiplied);
+    backingStore.fill(Qt::black);
 
-    std::vector<double> latency;
-    double cpuBefore = thread_cpu_seconds();
+    std::vector<double> latency, shownLatency;
+    double cpuBefore = thread_cpu_seconds(), scaleCpu = 0;
     auto started = clock_type::now();
     const auto paceStart = started;
     for (int i = 0; i < count; ++i) {
         if (i == warmUp) {
             latency.clear();
+            shownLatency.clear();
             cpuBefore = thread_cpu_seconds();
+            scaleCpu = 0;
             started = clock_type::now();
         }
         if (fps > 0)
@@ -188,22 +186,32 @@ path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps
                                            nullptr, nullptr));
         sws_scale(converter.get(), frame->data, frame->linesize, 0, height, target, targetStride);
         av_frame_unref(frame.get());
-        if (!backingStore.isNull()) {
+        const auto converted = clock_type::now();
+        latency.push_back(std::chrono::duration<double, std::milli>(converted - t0).count());
+        const double scaleFrom = thread_cpu_seconds();
+        {
             QPainter painter(&backingStore);
             painter.drawImage(shown, decoded);
         }
-        latency.push_back(
+        scaleCpu += thread_cpu_seconds() - scaleFrom;
+        shownLatency.push_back(
             std::chrono::duration<double, std::milli>(clock_type::now() - t0).count());
     }
     const double wall = std::chrono::duration<double>(clock_type::now() - started).count();
     const double cpu = thread_cpu_seconds() - cpuBefore;
-    f.pictures = f.shown = int(latency.size());
-    f.complete = f.pictures == count - warmUp;
-    if (f.pictures > 0) {
-        f.picturesPerSecond = f.pictures / wall;
-        f.cpuMsPerPicture = f.receiveCpuMsPerPicture = cpu * 1e3 / f.pictures;
+    const int pictures = int(latency.size());
+    for (path_figures *figures : {&f.floor, &f.display}) {
+        figures->pictures = figures->shown = pictures;
+        figures->complete = pictures == count - warmUp;
+        figures->picturesPerSecond = pictures > 0 ? pictures / wall : 0;
     }
-    f.p50Ms = percentile(latency, 0.50);
-    f.p99Ms = percentile(latency, 0.99);
+    if (pictures > 0) {
+        f.display.cpuMsPerPicture = cpu * 1e3 / pictures;
+        f.floor.cpuMsPerPicture = (cpu - scaleCpu) * 1e3 / pictures;
+    }
+    f.floor.p50Ms = percentile(latency, 0.50);
+    f.floor.p99Ms = percentile(latency, 0.99);
+    f.display.p50Ms = percentile(shownLatency, 0.50);
+    f.display.p99Ms = percentile(shownLatency, 0.99);
     return f;
 }

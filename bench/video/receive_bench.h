@@ -42,11 +42,16 @@ std::vector<std::vector<std::uint8_t>> frame_pictures(const test_stream &stream,
 path_figures run_viewer(const std::vector<std::vector<std::uint8_t>> &wire, int warmUp,
                         int count, int fps, QSize area, const inbound_key &key);
 
-// The floor: libavcodec decoding (one thread, low delay) and a cached BGRA conversion into
-// a reused buffer, `count` pictures on the calling thread, at `fps` (sleeping between
-// pictures as the viewer waits for the next one) or back to back (0); the first `warmUp`
-// are left out. Latency = the time from having a picture's bytes to having its BGRA pixels.
-// With a `display` size, each picture is then also scaled once, fast (nearest pixel, as the
-// window's label paints it), into a backing-store image of that size: the floor of showing.
-path_figures run_floor(const test_stream &stream, int warmUp, int count, int fps,
-                       QSize display = {});
+// The floors of one stream, measured in one pass on the calling thread: libavcodec decoding
+// (one thread, low delay) and a cached BGRA conversion into a reused buffer (`floor`), and
+// the same followed by one fast scale of the picture (nearest pixel, as the window's label
+// paints it) into a backing-store image of `display` size (`display`: the floor of showing
+// it). `count` pictures at `fps` (sleeping between pictures as the viewer waits for the next
+// one) or back to back (0); the first `warmUp` are left out. CPU is the thread's clock, the
+// scale's share timed on its own; latency runs from having a picture's bytes to having its
+// BGRA pixels, or its scaled pixels.
+struct floor_figures {
+    path_figures floor;
+    path_figures display;
+};
+floor_figures run_floors(const test_stream &stream, int warmUp, int count, int fps, QSize display);
