@@ -28,11 +28,12 @@ bytes body_of(const CQUEUE_MESSAGE &msg)
     return bytes(msg.buffer.get() + 11, msg.buffer.get() + msg.length);
 }
 
-// The channel's answers are the session's business: the threads only need someone to hand them to.
+// The channel's answers are the session's business: the threads only need someone to hand
+// them to, who refuses a pak_readData answer whose result byte is not 0, as the session does.
 struct answer_sink : c_abs_net_handler {
-    std::uint8_t HandleMsg(c_socket_thread *, const std::uint8_t *, std::uint32_t, std::uint32_t) override
+    std::uint8_t HandleMsg(c_socket_thread *, const std::uint8_t *body, std::uint32_t, std::uint32_t length) override
     {
-        return kHandled;
+        return length >= 3 && body[0] == 0x09 && body[2] != 0 ? kResend : kHandled;
     }
 };
 
@@ -103,6 +104,27 @@ TEST_F(UThreads, FramesLeaveTheQueueOnlyWhenAnswered)
     EXPECT_TRUE(pair.send->wait_ended(1000));
     EXPECT_EQ(log_lines_with("wait ack failed,pak_ask ("), failures + 1); // a stop is no failure
     EXPECT_EQ(queue.size(), 1);
+}
+
+// A refused frame goes out again at once, byte for byte, without waiting out the answer wait;
+// the next one follows its acceptance.
+TEST_F(UThreads, ARefusedFrameIsSentAgainAtOnce)
+{
+    const bytes sector(512, 0x3C);
+    const CQUEUE_MESSAGE first = make_u_read_data_pak(1, 40, 0, sector.data(), 512, false);
+    const CQUEUE_MESSAGE second = make_u_read_data_pak(1, 40, 1, sector.data(), 512, true);
+    queue.append(first);
+    queue.append(second);
+    const int failures = log_lines_with("wait ack failed,pak_readData (");
+    start();
+    ASSERT_EQ(next(), body_of(first));
+    answer({0x09, 0x01, 0x01});
+    ASSERT_EQ(next(1000), body_of(first));
+    EXPECT_EQ(log_lines_with("wait ack failed,pak_readData ("), failures + 1);
+    answer({0x09, 0x01, 0x00});
+    ASSERT_EQ(next(1000), body_of(second));
+    answer({0x09, 0x01, 0x00});
+    EXPECT_TRUE(eventually([&] { return queue.isEmpty(); }));
 }
 
 TEST_F(UThreads, AnswerForAClearedHeadNeverDropsWhatWasQueuedAfter)
