@@ -67,14 +67,12 @@ void c_socket_send_u::run()
             std::lock_guard turn(m_turnLock);
             if (stop_requested())
                 break; // the queue, with any frame in flight, is its owner's to release
-            if (m_inFlight.buffer && steady::now() >= m_sentAt + kAnswerWait) {
-                // Nothing answered (or the frame never left: nothing could answer it).
-                if (!m_sendFailed)
-                    TLOG_ERROR << "wait ack failed," << frame_label(m_inFlight);
+            // Nothing answered in time (or the frame never left: nothing could answer it).
+            const bool unanswered = m_inFlight.buffer && steady::now() >= m_sentAt + kAnswerWait;
+            if (unanswered && !m_sendFailed)
+                TLOG_ERROR << "wait ack failed," << frame_label(m_inFlight);
+            if (unanswered || !m_inFlight.buffer)
                 send_head_locked();
-            } else if (!m_inFlight.buffer) {
-                send_head_locked();
-            }
             wakeAt = m_inFlight.buffer ? m_sentAt + kAnswerWait
                                        : steady::now() + std::chrono::milliseconds(sentInput ? 0 : kIdleWaitMs);
         }
