@@ -51,6 +51,9 @@ protected:
         m_timer.setInterval(5);
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { m_longest = std::max(m_longest, m_since.restart()); });
+        // Made before the simulator's threads start, so that prepare_image() only overwrites
+        // it: adding a variable reallocates the environment under any thread reading it.
+        qputenv("TESSARACT_IMAGES", QByteArray());
         WindowOnSim::SetUp();
     }
     void TearDown() override

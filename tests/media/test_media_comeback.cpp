@@ -33,16 +33,18 @@ bool has(const std::string &text, const std::string &part)
 struct MediaComeback : ::testing::TestWithParam<bool> {
     void SetUp() override
     {
-        sim = std::make_unique<c_sim_runner>(c_sim_options::in_process());
-        QString error;
-        ASSERT_TRUE(sim->start(error)) << error.toStdString();
         original = mbr_fat32_image();
         QFile file(dir.path() + "/fat32.img");
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(reinterpret_cast<const char *>(original.data()), static_cast<qint64>(original.size()));
         file.close();
         image = file.fileName();
+        // Before the simulator's threads start: changing the environment while another thread
+        // reads it (the encoder does) is a race in the C library.
         qputenv("TESSARACT_IMAGES", image.toLocal8Bit());
+        sim = std::make_unique<c_sim_runner>(c_sim_options::in_process());
+        QString error;
+        ASSERT_TRUE(sim->start(error)) << error.toStdString();
 
         c_ui_u_setting_dlg::options config;
         config.ip = "127.0.0.1";
@@ -60,6 +62,7 @@ struct MediaComeback : ::testing::TestWithParam<bool> {
     void TearDown() override
     {
         dialog.reset();
+        sim.reset(); // its threads gone before the environment changes
         qunsetenv("TESSARACT_IMAGES");
     }
     std::string media() { return sim->command("media"); }
