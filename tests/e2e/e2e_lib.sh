@@ -250,6 +250,19 @@ window_of() {
   return 1
 }
 
+# Waits for a popup (an override-redirect window: a menu) of process $1 to be shown; keys
+# sent before it is would go to the window below it.
+popup_of() {
+  local w i
+  for ((i = 0; i < 50; ++i)); do
+    for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
+      xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && return 0
+    done
+    sleep 0.1
+  done
+  return 1
+}
+
 # A small window manager, for what only a window manager does (full screen). Exits 77 when
 # none is installed.
 start_wm() {

@@ -13,6 +13,7 @@ wait_for 50 reply_matches status '*holder=1*' || fail "the viewer never got the 
 focus_window "$WINDOW"
 # Full screen, align, grab, video settings, media, mouse hide, then the menu button.
 toolbar_click "$WINDOW" 6
+popup_of "$VIEWER_PID" || fail "the system key menu did not open"
 # The menu, in key.xml order: Alt+F4, Alt+Tab, Ctrl+Alt+Backspace, Ctrl+Alt+Del, ...
 xdotool key --delay 50 Down Down Down Down Return
 frame_seen 30 '"channel":"km".*"type":3,"payload":"0000000000000000"' || fail "no keyboard report"
