@@ -3,6 +3,7 @@
 #include "tools/disk/rw_disk/block_devices.h"
 
 #include <QLabel>
+#include <QStringList>
 
 c_status_line::holder c_status_line::holder_of(bool channelUp, bool answered, bool writing,
                                                bool requestAllowed)
@@ -45,31 +46,48 @@ QString c_status_line::disk_text(const disk_info &disk)
              disk.readOnly ? QStringLiteral("read-only") : QStringLiteral("read-write"));
 }
 
+QString c_status_line::locks_text(int ledBits)
+{
+    if (ledBits < 0)
+        return QString();
+    QStringList on;
+    if (ledBits & 0x01)
+        on << QStringLiteral("NUM");
+    if (ledBits & 0x02)
+        on << QStringLiteral("CAPS");
+    if (ledBits & 0x04)
+        on << QStringLiteral("SCRL");
+    return on.join(QLatin1Char(' '));
+}
+
 c_status_line::c_status_line(QWidget *parent)
     : QStatusBar(parent), m_result(new QLabel(this)), m_connection(new QLabel(this)), m_holder(new QLabel(this)),
-      m_disk(new QLabel(this))
+      m_locks(new QLabel(this)), m_disk(new QLabel(this))
 {
     setObjectName(QStringLiteral("statusLine"));
     m_connection->setObjectName(QStringLiteral("statusConnection"));
     m_holder->setObjectName(QStringLiteral("statusHolder"));
+    m_locks->setObjectName(QStringLiteral("statusLocks"));
+    m_locks->setToolTip(QStringLiteral("Lock keys on on the remote keyboard"));
     m_disk->setObjectName(QStringLiteral("statusDisk"));
     // The window is not resized by hand from here; the grip would only take room.
     setSizeGripEnabled(false);
     setFocusPolicy(Qt::NoFocus);
     m_result->setObjectName(QStringLiteral("statusResult"));
     // A set minimum overrides the text's width in the layout: cut rather than widened.
-    for (QLabel *label : {m_result, m_connection, m_holder, m_disk}) {
+    for (QLabel *label : {m_result, m_connection, m_holder, m_locks, m_disk}) {
         label->setMinimumWidth(1);
         label->setContentsMargins(6, 0, 6, 0); // the style draws no separators
     }
     addWidget(m_result, 1);
-    for (QLabel *label : {m_connection, m_holder, m_disk})
+    for (QLabel *label : {m_connection, m_holder, m_locks, m_disk})
         addPermanentWidget(label);
     m_resultTimer.setSingleShot(true);
     connect(&m_resultTimer, &QTimer::timeout, this, [this] { show_result_text(QString()); });
     show_connection(QString());
     show_holder(holder::nobody);
     show_disk({});
+    show_locks(-1);
 }
 
 void c_status_line::show_connection(const QString &down)
@@ -85,6 +103,13 @@ void c_status_line::show_holder(holder who)
 void c_status_line::show_disk(const disk_info &disk)
 {
     m_disk->setText(disk_text(disk));
+}
+
+void c_status_line::show_locks(int ledBits)
+{
+    const QString text = locks_text(ledBits);
+    m_locks->setText(text);
+    m_locks->setVisible(!text.isEmpty());
 }
 
 void c_status_line::show_result(const QString &text)

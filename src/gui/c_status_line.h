@@ -8,7 +8,8 @@
 class QLabel;
 
 // The line along the bottom of the main window: whether the device's channels are up, who
-// holds the write privilege, and which disk is mapped, with room on the left for the outcome
+// holds the write privilege, which lock keys are on on the remote keyboard and which disk is
+// mapped, with room on the left for the outcome
 // of a command (a screenshot saved). Long texts are cut, never widen the window: the remote
 // picture keeps its size. A view only: the window tells it what changed. The text
 // functions are free of widgets, so that each state's wording can be checked on its own.
@@ -39,12 +40,16 @@ public:
     static QString connection_text(const QString &down);
     static QString holder_text(holder who);
     static QString disk_text(const disk_info &disk);
+    // The remote keyboard's lock LEDs (bit 0 Num, 1 Caps, 2 Scroll): those on, as a keyboard
+    // labels them; empty when none is on or the device has not said (negative).
+    static QString locks_text(int ledBits);
 
     explicit c_status_line(QWidget *parent);
 
     void show_connection(const QString &down);
     void show_holder(holder who);
     void show_disk(const disk_info &disk);
+    void show_locks(int ledBits);
     // The outcome of a command, for kResultMs.
     void show_result(const QString &text);
 
@@ -57,6 +62,7 @@ private:
     QLabel *m_result;
     QLabel *m_connection;
     QLabel *m_holder;
+    QLabel *m_locks;
     QLabel *m_disk;
     QTimer m_resultTimer;
 };

@@ -106,6 +106,7 @@ void H264Video::update_status_line()
         m_status->show_holder(c_status_line::holder_of(
             input_path_up() && m_km->connected(), privilege.device_answered(),
             privilege.writing(), privilege.request_allowed()));
+        m_status->show_locks(m_km->led().reported());
     }
     c_status_line::disk_info disk;
     const auto mapped = m_media ? m_media->session().disk() : nullptr;

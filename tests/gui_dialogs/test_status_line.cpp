@@ -29,6 +29,10 @@ TEST(StatusLine, SaysWhoHoldsThePrivilegeWhichDiskIsMappedAndWhatIsDown)
     EXPECT_EQ(c_status_line::disk_text({}), "Disk: none");
     EXPECT_EQ(c_status_line::disk_text({"disk.img", 4u << 20, true}), "Disk: disk.img, 4.0 MiB, read-only");
     EXPECT_EQ(c_status_line::disk_text({"sdb", std::uint64_t{15} << 30, false}), "Disk: sdb, 15.0 GiB, read-write");
+    EXPECT_EQ(c_status_line::locks_text(-1), "");
+    EXPECT_EQ(c_status_line::locks_text(0), "");
+    EXPECT_EQ(c_status_line::locks_text(0x02), "CAPS");
+    EXPECT_EQ(c_status_line::locks_text(0x07), "NUM CAPS SCRL");
     EXPECT_EQ(c_status_line::connection_text(""), "Connected");
     EXPECT_EQ(c_status_line::connection_text("Video channel lost. Reconnecting in 2 s"),
               "Video channel lost. Reconnecting in 2 s");

@@ -12,11 +12,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTest>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -50,6 +52,7 @@ struct paste_case {
     keyboard_layout_id layout; // chosen in the dialog
     QString pool;
     bool byShortcut; // Ctrl+Alt+V, else the toolbar action
+    bool capsLock;   // on on the remote computer
 };
 
 class PasteOnSim : public WindowOnSim, public ::testing::WithParamInterface<paste_case> {};
@@ -57,7 +60,8 @@ class PasteOnSim : public WindowOnSim, public ::testing::WithParamInterface<past
 } // namespace
 
 // The action or its shortcut opens the dialog over the window; agreeing types the clipboard's 1,000
-// characters, which the remote console, set to the layout chosen, then holds exactly.
+// characters, which the remote console, set to the layout chosen, then holds exactly, whether
+// Caps Lock is on there or not (it is on again afterwards).
 TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
 {
     const paste_case &c = GetParam();
@@ -67,6 +71,12 @@ TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
     config.close();
     ASSERT_NO_FATAL_FAILURE(open_window());
     ASSERT_EQ(sim_reply(std::string("layout ") + std::string(keyboard_layout_name(c.layout))), "ok");
+    if (c.capsLock) {
+        ASSERT_EQ(sim_reply("led 2"), "ok");
+        auto *locks = m_window->findChild<QLabel *>(QStringLiteral("statusLocks"));
+        ASSERT_NE(locks, nullptr);
+        ASSERT_TRUE(wait_for([&] { return locks->text() == "CAPS"; }, kWaitMs)) << locks->text().toStdString();
+    }
 
     const QString text = mixed_text(c.pool, 1000);
     QGuiApplication::clipboard()->setText(text);
@@ -99,6 +109,7 @@ TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
     ASSERT_TRUE(closed);
     const std::string expected = console_reply(text);
     EXPECT_TRUE(wait_for([&] { return console() == expected; }, kWaitMs)) << console();
+    EXPECT_THAT(sim_reply("status"), ::testing::HasSubstr(c.capsLock ? " leds=2 " : " leds=0 "));
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     const double perSecond = 1000.0 / seconds;
     RecordProperty("charactersPerSecond", QString::number(perSecond, 'f', 1).toStdString());
@@ -111,8 +122,9 @@ TEST_P(PasteOnSim, TypesTheClipboardOnTheRemoteConsole)
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, PasteOnSim,
-    ::testing::Values(paste_case{"US", keyboard_layout_id::us, kAscii, true},
-                      // Umlauts, AltGr characters and the dead keys' accents typed alone.
+    ::testing::Values(paste_case{"US", keyboard_layout_id::us, kAscii, true, false},
+                      // Umlauts, AltGr characters and the dead keys' accents typed alone, with
+                      // Caps Lock on.
                       paste_case{"German", keyboard_layout_id::de,
-                                 kAscii + QStringLiteral("äöüÄÖÜß€§°´µ²³ äöü"), false}),
+                                 kAscii + QStringLiteral("äöüÄÖÜß€§°´µ²³ äöü"), false, true}),
     [](const ::testing::TestParamInfo<paste_case> &param) { return std::string(param.param.name); });

@@ -36,6 +36,7 @@ std::uint8_t c_led_sync::handle_led_report(const std::uint8_t *body, std::uint32
 
 void c_led_sync::apply_led_bits(std::uint8_t bits)
 {
+    m_reported.store(bits & 0x07);
     if (held_off())
         return;
     m_wanted.store(bits & 0x07);

@@ -55,6 +55,12 @@ public:
     // The same for a report whose length the caller has checked: LED bits = body byte 1.
     void apply_led_bits(std::uint8_t bits);
 
+    // The LED bits of the device's latest report, held off or not (the remote keyboard's
+    // state as last heard; a report sent just before a lock key reached the device is
+    // corrected by the next one); kUnknown before the first. Any thread.
+    int reported() const { return m_reported.load(); }
+    static constexpr int kCapsLockBit = 0x02;
+
     // Applying thread: starts sync_led for each LED whose waiting state differs from the
     // one last set (all three the first time), or asks to be called again when the last
     // start was less than kMinApplyIntervalMs ago.
@@ -66,14 +72,15 @@ public:
 
     static bool start_detached(const QString &program, const QStringList &args);
 
-private:
     static constexpr int kUnknown = -1;
 
+private:
     clock_fn m_clock;
     start_fn m_start;
     schedule_fn m_schedule;
     // 0 = unset, which counts as earlier than any time.
     std::atomic<std::int64_t> m_holdOffUntil{0};
+    std::atomic<int> m_reported{kUnknown};
     std::atomic<int> m_wanted{kUnknown};  // the latest state reported, three bits
     std::atomic<int> m_applied{kUnknown}; // the state last set locally
     std::atomic<bool> m_scheduled{false};

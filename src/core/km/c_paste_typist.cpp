@@ -43,6 +43,10 @@ c_paste_typist::~c_paste_typist()
     // A typist destroyed mid-press (its dialog closed with the window) still lets the key go.
     if (m_running && m_keyDown)
         send_report(kAllUp);
+    if (m_running && caps_off_by_typing()) {
+        send_report(press_report({0, kCapsLockUsage}));
+        send_report(kAllUp);
+    }
 }
 
 void c_paste_typist::plan(const QString &text, keyboard_layout_id layout)
@@ -100,6 +104,14 @@ bool c_paste_typist::start(sink out, bool skipUntypable)
     if (!m_untypable.empty() && !skipUntypable)
         return false;
     m_sink = std::move(out);
+    m_capsToggled = m_sink.caps_lock && m_sink.caps_lock();
+    m_run.clear();
+    if (m_capsToggled)
+        m_run.push_back({{0, kCapsLockUsage}, false});
+    m_run.insert(m_run.end(), m_steps.begin(), m_steps.end());
+    if (m_capsToggled)
+        m_run.push_back({{0, kCapsLockUsage}, false});
+    m_cancelling = false;
     m_running = true;
     m_keyDown = false;
     m_next = 0;
@@ -115,8 +127,21 @@ bool c_paste_typist::start(sink out, bool skipUntypable)
 
 void c_paste_typist::cancel()
 {
-    if (m_running)
+    if (!m_running || m_cancelling)
+        return;
+    if (!caps_off_by_typing() || (m_sink.may_write && !m_sink.may_write())) {
         finish(outcome::cancelled);
+        return;
+    }
+    // Caps Lock goes back on as the last step, paced like any key.
+    if (m_keyDown) {
+        send_report(kAllUp);
+        m_keyDown = false;
+    }
+    m_cancelling = true;
+    m_next = m_run.size() - 1;
+    m_due = clock_type::now();
+    schedule_next(true);
 }
 
 QString c_paste_typist::outcome_text(outcome result)
@@ -141,8 +166,8 @@ void c_paste_typist::on_tick()
     }
     if (m_keyDown) {
         release_key();
-        if (m_next == m_steps.size()) {
-            finish(outcome::typed);
+        if (m_next == m_run.size()) {
+            finish(m_cancelling ? outcome::cancelled : outcome::typed);
             return;
         }
         schedule_next(true);
@@ -155,7 +180,7 @@ bool c_paste_typist::press_next()
 {
     if (m_sink.backlog && m_sink.backlog() > kMaxBacklog)
         return false;
-    send_report(press_report(m_steps[m_next].key));
+    send_report(press_report(m_run[m_next].key));
     m_keyDown = true;
     return true;
 }
@@ -164,7 +189,7 @@ void c_paste_typist::release_key()
 {
     send_report(kAllUp);
     m_keyDown = false;
-    const bool ends = m_steps[m_next].endsCharacter;
+    const bool ends = m_run[m_next].endsCharacter;
     ++m_next;
     if (ends) {
         ++m_typed;
@@ -188,8 +213,18 @@ void c_paste_typist::schedule_next(bool stepped)
     m_timer.start(waitMs);
 }
 
+bool c_paste_typist::caps_off_by_typing() const
+{
+    if (!m_capsToggled)
+        return false;
+    const std::size_t pressed = m_next + (m_keyDown ? 1 : 0);
+    return pressed >= 1 && pressed < m_run.size();
+}
+
 void c_paste_typist::finish(outcome result)
 {
+    // Only a lost privilege ends typing before Caps Lock is back on.
+    const bool capsLeftOff = caps_off_by_typing();
     m_timer.stop();
     // Never leave a key held on the remote computer, whatever ended the typing.
     if (m_keyDown) {
@@ -206,7 +241,8 @@ void c_paste_typist::finish(outcome result)
     TLOG_INFO << "paste as keystrokes " << how << ": " << m_typed << " of " << m_total
               << " characters typed in " << QString::number(seconds, 'f', 2) << " s ("
               << QString::number(perSecond, 'f', 1) << " characters per second), layout "
-              << keyboard_layout_name(m_layout);
+              << keyboard_layout_name(m_layout)
+              << (capsLeftOff ? "; Caps Lock, turned off for typing, is left off" : "");
     emit signal_finished(result);
 }
 

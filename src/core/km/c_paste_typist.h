@@ -34,12 +34,17 @@ public:
 
     // How the reports leave. `send` is required; `may_write` (unset: always) is asked before
     // every report and typing stops when it says no; `backlog` (unset: 0) is the number of
-    // frames still waiting to be sent.
+    // frames still waiting to be sent; `caps_lock` (unset: off) says, when typing starts,
+    // whether Caps Lock is on on the remote computer.
     struct sink {
         std::function<void(const report &)> send;
         std::function<bool()> may_write;
         std::function<int()> backlog;
+        std::function<bool()> caps_lock;
     };
+
+    // HID usage of Caps Lock.
+    static constexpr std::uint8_t kCapsLockUsage = 0x39;
 
     enum class outcome { typed, cancelled, privilege_lost };
     Q_ENUM(outcome)
@@ -64,12 +69,15 @@ public:
     int rate() const { return m_rate; }
 
     // Starts typing through `out`: a report with no key held first (keys the user still
-    // holds, such as the shortcut's, must not change what is typed), then the plan. When the
+    // holds, such as the shortcut's, must not change what is typed), then the plan. Caps Lock
+    // on would swap the case of letters (and, on some layouts, more keys): it is turned off
+    // for the typing and on again after it, also when typing is cancelled. When the
     // layout cannot type some characters, `skipUntypable` is the user's agreement to type
     // the rest; without it nothing is sent and false returned. False too when already
     // running, when there is nothing to type or when `out` cannot send.
     bool start(sink out, bool skipUntypable);
-    // Stops typing; a key pressed is released first. signal_finished(cancelled) follows.
+    // Stops typing; a key pressed is released first, and Caps Lock turned back on when typing
+    // turned it off. signal_finished(cancelled) follows.
     void cancel();
     bool running() const { return m_running; }
     // Characters typed so far in this run.
@@ -94,16 +102,21 @@ private:
     bool press_next();
     void release_key();
     void schedule_next(bool stepped);
+    // Caps Lock was on, and typing has turned it off and not yet on again.
+    bool caps_off_by_typing() const;
     void finish(outcome result);
     void send_report(const report &r);
 
-    std::vector<step> m_steps;
+    std::vector<step> m_steps; // the plan
     std::vector<char32_t> m_untypable;
     keyboard_layout_id m_layout = keyboard_layout_id::us;
     int m_total = 0;
     int m_rate = kDefaultRate;
 
-    // A run.
+    // A run: the plan's steps, between two Caps Lock presses when Caps Lock was on.
+    std::vector<step> m_run;
+    bool m_capsToggled = false;
+    bool m_cancelling = false; // cancelled; the last step turns Caps Lock back on
     sink m_sink;
     QTimer m_timer;
     bool m_running = false;
