@@ -209,6 +209,18 @@ TEST_F(InputCapture, RelativeMouseAlignsFirstThenSendsMovesAndButtons)
     put_cursor(290, 0);
     wheel(290, -240);
     EXPECT_EQ(sent(), (strings{"05 02 F6 00 00", "05 02 00 00 FE"}));
+    QTest::mouseRelease(screen, Qt::MiddleButton, {}, QPoint(290, 0));
+    QTest::mouseRelease(screen, Qt::RightButton, {}, QPoint(290, 0));
+    sent();
+
+    // A view panned by (100, 40) shows label pixel (290, 0) as remote (390, 40): the cursor
+    // stays there, and the remote pointer goes from the corner to that pixel.
+    session.mouse().set_geometry({-100, -40}, {1024, 768, 1, 1, 1024, 768});
+    session.mouse().align_mouse();
+    EXPECT_EQ(sent().size(), 20u);
+    EXPECT_EQ(QCursor::pos(), screen->mapToGlobal(QPoint(290, 0))) << "the cursor stays";
+    session.mouse().sample_tick();
+    EXPECT_EQ(sent(), (strings{"05 00 7F 28 00", "05 00 7F 00 00", "05 00 7F 00 00", "05 00 09 00 00"}));
 }
 
 TEST_F(InputCapture, TheCursorOverTheScreenIsACrossOrNothing)

@@ -142,9 +142,17 @@ void c_km_mouse::align_mouse()
     // corner before any later movement counts from it.
     constexpr int kSweep = -kMaxRelativeStep * kAlignReports;
     m_syncer.queue_relative_motion(m_translator.mouse_buttons(), kSweep, kSweep, false);
+    m_relative.reset();
+    // The remote pointer now stands on the picture's top-left corner. Where that corner is
+    // on the label, the local cursor goes to the label's corner to match. A panned view
+    // shows it nowhere: the cursor stays where the user has it (taking it to the edge would
+    // pan the view back), and the next sample brings the remote pointer under it.
+    if (m_origin.x() < 0 || m_origin.y() < 0) {
+        m_sampler.mark_moved();
+        return;
+    }
     if (m_pointer.move_to_label_origin)
         m_pointer.move_to_label_origin();
-    m_relative.reset();
     m_sampler.clear_moved();
 }
 

@@ -68,7 +68,9 @@ public:
 
     // Relative mode only (absolute positions need no alignment): twenty (-127, -127)
     // reports drive the remote pointer into its top-left corner, the local cursor goes to
-    // the label's corner and the relative memory starts from 0, 0. While the window is not
+    // the label's corner and the relative memory starts from 0, 0. A view panned past that
+    // corner (a negative origin) keeps the cursor where it is instead, and the next sample
+    // moves the remote pointer from the corner to the pixel under it. While the window is not
     // active nothing is sent or moved; it aligns once the window is active again (or at the
     // next move in it).
     void align_mouse();
