@@ -71,10 +71,7 @@ void H264Video::on_slot_paste()
     };
     out.may_write = [this] { return m_km && m_km->privilege().writing() && input_path_up(); };
     out.backlog = [this] { return km_queue_size(); };
-    out.caps_lock = [this] {
-        const int leds = m_km ? m_km->led().reported() : c_led_sync::kUnknown;
-        return leds != c_led_sync::kUnknown && (leds & c_led_sync::kCapsLockBit) != 0;
-    };
+    out.caps_lock = [this] { return m_km && m_km->led().caps_lock_reported(); };
 
     const QString configPath = config_file_path(m_settingsDir);
     auto dialog = std::make_unique<c_paste_dialog>(this, text, load_config_paste_layout(configPath),

@@ -31,6 +31,7 @@ public:
     using schedule_fn = std::function<void(std::int64_t delayMs)>;
 
     static constexpr std::int64_t kHoldOffMs = 3000;
+    static constexpr int kUnknown = -1; // an LED state nobody has reported or set
     static constexpr std::int64_t kMinApplyIntervalMs = 250;
     static constexpr const char *kProgram = "ledsync";
 
@@ -59,7 +60,12 @@ public:
     // state as last heard; a report sent just before a lock key reached the device is
     // corrected by the next one); kUnknown before the first. Any thread.
     int reported() const { return m_reported.load(); }
-    static constexpr int kCapsLockBit = 0x02;
+    // Caps Lock is on in that report (false before the first).
+    bool caps_lock_reported() const
+    {
+        const int bits = reported();
+        return bits != kUnknown && (bits & 0x02) != 0;
+    }
 
     // Applying thread: starts sync_led for each LED whose waiting state differs from the
     // one last set (all three the first time), or asks to be called again when the last
@@ -71,8 +77,6 @@ public:
     void sync_led(int index, int state);
 
     static bool start_detached(const QString &program, const QStringList &args);
-
-    static constexpr int kUnknown = -1;
 
 private:
     clock_fn m_clock;
