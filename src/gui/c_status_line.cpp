@@ -61,14 +61,14 @@ QString c_status_line::locks_text(int ledBits)
 }
 
 c_status_line::c_status_line(QWidget *parent)
-    : QStatusBar(parent), m_result(new QLabel(this)), m_connection(new QLabel(this)), m_holder(new QLabel(this)),
-      m_locks(new QLabel(this)), m_disk(new QLabel(this))
+    : QStatusBar(parent), m_result(new QLabel(this)), m_connection(new QLabel(this)),
+      m_holder(new QLabel(this)), m_locks(new QLabel(this)), m_disk(new QLabel(this))
 {
     setObjectName(QStringLiteral("statusLine"));
     m_connection->setObjectName(QStringLiteral("statusConnection"));
     m_holder->setObjectName(QStringLiteral("statusHolder"));
     m_locks->setObjectName(QStringLiteral("statusLocks"));
-    m_locks->setToolTip(QStringLiteral("Lock keys on on the remote keyboard"));
+    m_locks->setToolTip(QStringLiteral("The remote keyboard's lock lights that are on"));
     m_disk->setObjectName(QStringLiteral("statusDisk"));
     // The window is not resized by hand from here; the grip would only take room.
     setSizeGripEnabled(false);

@@ -8,7 +8,7 @@
 class QLabel;
 
 // The line along the bottom of the main window: whether the device's channels are up, who
-// holds the write privilege, which lock keys are on on the remote keyboard and which disk is
+// holds the write privilege, which of the remote keyboard's lock keys are on and which disk is
 // mapped, with room on the left for the outcome
 // of a command (a screenshot saved). Long texts are cut, never widen the window: the remote
 // picture keeps its size. A view only: the window tells it what changed. The text

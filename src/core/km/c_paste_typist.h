@@ -35,7 +35,7 @@ public:
     // How the reports leave. `send` is required; `may_write` (unset: always) is asked before
     // every report and typing stops when it says no; `backlog` (unset: 0) is the number of
     // frames still waiting to be sent; `caps_lock` (unset: off) says, when typing starts,
-    // whether Caps Lock is on on the remote computer.
+    // whether the remote computer has Caps Lock on.
     struct sink {
         std::function<void(const report &)> send;
         std::function<bool()> may_write;
