@@ -1,5 +1,6 @@
 #include "c_status_line.h"
 
+#include "km/c_led_sync.h"
 #include "tools/disk/rw_disk/block_devices.h"
 
 #include <QLabel>
@@ -51,11 +52,11 @@ QString c_status_line::locks_text(int ledBits)
     if (ledBits < 0)
         return QString();
     QStringList on;
-    if (ledBits & 0x01)
+    if (ledBits & c_led_sync::kNumLockBit)
         on << QStringLiteral("NUM");
-    if (ledBits & 0x02)
+    if (ledBits & c_led_sync::kCapsLockBit)
         on << QStringLiteral("CAPS");
-    if (ledBits & 0x04)
+    if (ledBits & c_led_sync::kScrollLockBit)
         on << QStringLiteral("SCRL");
     return on.join(QLatin1Char(' '));
 }

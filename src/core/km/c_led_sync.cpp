@@ -36,10 +36,11 @@ std::uint8_t c_led_sync::handle_led_report(const std::uint8_t *body, std::uint32
 
 void c_led_sync::apply_led_bits(std::uint8_t bits)
 {
-    m_reported.store(bits & 0x07);
+    const int state = bits & (kNumLockBit | kCapsLockBit | kScrollLockBit);
+    m_reported.store(state);
     if (held_off())
         return;
-    m_wanted.store(bits & 0x07);
+    m_wanted.store(state);
     // One request in flight at a time; the state it applies is whatever is latest then.
     if (m_scheduled.exchange(true))
         return;

@@ -32,6 +32,8 @@ public:
 
     static constexpr std::int64_t kHoldOffMs = 3000;
     static constexpr int kUnknown = -1; // an LED state nobody has reported or set
+    // The LED bits of a report, as USB keyboards number their lights.
+    static constexpr int kNumLockBit = 0x01, kCapsLockBit = 0x02, kScrollLockBit = 0x04;
     static constexpr std::int64_t kMinApplyIntervalMs = 250;
     static constexpr const char *kProgram = "ledsync";
 
@@ -64,7 +66,7 @@ public:
     bool caps_lock_reported() const
     {
         const int bits = reported();
-        return bits != kUnknown && (bits & 0x02) != 0;
+        return bits != kUnknown && (bits & kCapsLockBit) != 0;
     }
 
     // Applying thread: starts sync_led for each LED whose waiting state differs from the
